@@ -1,0 +1,24 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/** A device that firmware messages are sent to: a component that sits on a screen and broadcasts a
+    change whenever what it is connected to changes. */
+class InterfaceBaseClass : public juce::Component, public juce::ChangeBroadcaster
+{
+public:
+    ~InterfaceBaseClass () override = default;
+
+    /** Copies received bytes into dest; returns how many were copied. */
+    virtual int read (juce::uint8* dest, unsigned int maxBytes) = 0;
+
+    /** Sends numBytes bytes as one message. Returns numBytes once the whole message has been handed to
+        an open port, and 0 when it reached none. May be called on a thread other than the message thread. */
+    virtual int write (const juce::uint8* bytes, int numBytes) = 0;
+
+    /** True when the interface has what it needs open to work. */
+    virtual bool isConnected () = 0;
+
+    /** The height in pixels that the interface asks of its parent's layout. */
+    virtual int getPreferredHeight () = 0;
+};

@@ -1,0 +1,101 @@
+#include "MidiInterfaceClass.h"
+
+MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
+    : ports (portsToUse)
+{
+    // The only time the ports are listed: a port plugged in later shows after a restart.
+    outputNames = ports.getOutputNames ();
+    numOutputs = outputNames.size ();
+
+    outputSelector = std::make_unique<juce::ComboBox> ("Output Selector");
+    addAndMakeVisible (outputSelector.get ());
+    outputSelector->setColour (juce::ComboBox::buttonColourId, juce::Colours::white);
+
+    outputLabel = std::make_unique<juce::Label> (juce::String (), "Select an output device:");
+    outputLabel->attachToComponent (outputSelector.get (), false);
+
+    outputSelector->addItem ("(Disconnected)", numOutputs + 1);
+
+    // A separator line between "(Disconnected)" and the ports; none when there are no ports.
+    if (numOutputs > 0)
+        outputSelector->addSeparator ();
+
+    for (int i = 0; i < numOutputs; ++i)
+        outputSelector->addItem (outputNames[i], i + 1);
+
+    // The notification is asynchronous, so it reaches the listener added below, and through this
+    // component's broadcast whoever listens once the message loop runs.
+    outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationAsync);
+    outputSelector->addListener (this);
+}
+
+MidiInterfaceClass::~MidiInterfaceClass ()
+{
+    outputSelector->removeListener (this);
+
+    // Children first (the caption and the selector), then the port, as the members are declared.
+    outputLabel = nullptr;
+    outputSelector = nullptr;
+
+    const juce::ScopedLock sl (portLock);
+    midiOutput = nullptr;
+}
+
+int MidiInterfaceClass::read (juce::uint8*, unsigned int)
+{
+    // No input port is ever opened, so nothing is ever received.
+    return 0;
+}
+
+int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
+{
+    const juce::ScopedLock sl (portLock);
+
+    if (midiOutput == nullptr || numBytes <= 0 || !midiOutput->sendMessage (bytes, numBytes))
+        return 0;
+
+    return numBytes;
+}
+
+bool MidiInterfaceClass::isConnected ()
+{
+    // Read on the message thread, the only thread that replaces midiOutput.
+    return midiOutput != nullptr;
+}
+
+int MidiInterfaceClass::getPreferredHeight ()
+{
+    return 50;
+}
+
+void MidiInterfaceClass::resized ()
+{
+    // The caption is attached to the selector and follows it in the band above y 20.
+    outputSelector->setBounds (0, 20, getWidth (), 30);
+}
+
+void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
+{
+    if (changedBox != outputSelector.get ())
+        return;
+
+    const int id = outputSelector->getSelectedId ();
+
+    if (id >= 1 && id <= numOutputs)
+    {
+        const juce::ScopedLock sl (portLock);
+        midiOutput = nullptr; // the old port is closed before the new one opens
+        midiOutput = ports.openOutput (id - 1);
+    }
+    else if (id == numOutputs + 1)
+    {
+        const juce::ScopedLock sl (portLock);
+        midiOutput = nullptr;
+    }
+    else
+    {
+        return;
+    }
+
+    sendChangeMessage ();
+}

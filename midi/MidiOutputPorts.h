@@ -1,0 +1,33 @@
+#pragma once
+
+#include <juce_audio_devices/juce_audio_devices.h>
+
+#include <memory>
+
+/** One open MIDI output port. Closing it is deleting it. */
+class MidiOutputPort
+{
+public:
+    virtual ~MidiOutputPort () = default;
+
+    /** Sends one complete message and returns once the port has taken it; false when the whole
+        message could not be handed over. */
+    virtual bool sendMessage (const juce::uint8* bytes, int numBytes) = 0;
+};
+
+/** The MIDI output ports the program can reach: their names, and a way to open one of them. The
+    program uses the platform's ports; tests put ports of their own in its place. */
+class MidiOutputPorts
+{
+public:
+    virtual ~MidiOutputPorts () = default;
+
+    /** Lists the output ports now present, in the order that openOutput indexes. */
+    virtual juce::StringArray getOutputNames () = 0;
+
+    /** Opens the port at this position of the last list taken; null when it cannot be opened. */
+    virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
+
+    /** The platform's MIDI output ports, through the framework. */
+    static MidiOutputPorts& getPlatformPorts ();
+};
