@@ -9,7 +9,7 @@ FirmwareDescriptor::FirmwareDescriptor (const juce::String& firmwareName, const 
 {
 }
 
-EmbeddedFirmware::EmbeddedFirmware ()
+EmbeddedFirmware::EmbeddedFirmware()
     : FirmwareDescriptor ("Otemba", firmwareImageVersion, firmwareImageBuild)
 {
     data = firmwareImage;

@@ -9,8 +9,8 @@ struct FirmwareDescriptor
     FirmwareDescriptor (const juce::String& firmwareName, const juce::String& firmwareVersion,
                         int buildNumber);
 
-    juce::String getName () const { return name; }
-    juce::String getVersion () const { return version; }
+    juce::String getName() const { return name; }
+    juce::String getVersion() const { return version; }
 
     const juce::uint8* data = nullptr; // first byte of the image; null when none is attached
     juce::uint32 size = 0;             // bytes of the image, every F0 and F7 included
@@ -22,5 +22,5 @@ struct FirmwareDescriptor
 /** The descriptor of the image compiled into the program. */
 struct EmbeddedFirmware : public FirmwareDescriptor
 {
-    EmbeddedFirmware ();
+    EmbeddedFirmware();
 };

@@ -9,10 +9,10 @@
 namespace standin
 {
 /** Placeholder three-byte MIDI manufacturer identifier (00 7F 7F) that follows each F0. */
-constexpr std::uint8_t manufacturerId[3] = {0x00, 0x7F, 0x7F};
+constexpr std::uint8_t manufacturerId[3] = { 0x00, 0x7F, 0x7F };
 
 /** The two bytes that follow the manufacturer identifier in every message. */
-constexpr std::uint8_t deviceBytes[2] = {0x00, 0x60};
+constexpr std::uint8_t deviceBytes[2] = { 0x00, 0x60 };
 
 /** Bytes of every message besides its body: F0, identifier, device bytes, command, sub-command, F7. */
 constexpr std::size_t framingBytes = 9;
@@ -31,8 +31,8 @@ struct MessageRun
 };
 
 /** The image's messages in order, as runs. */
-const std::vector<MessageRun>& layout ();
+const std::vector<MessageRun>& layout();
 
 /** Builds the whole image. */
-std::vector<std::uint8_t> makeImage ();
+std::vector<std::uint8_t> makeImage();
 } // namespace standin

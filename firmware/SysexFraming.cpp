@@ -7,20 +7,20 @@ namespace sysex
 MessageScan scanMessage (const std::uint8_t* begin, const std::uint8_t* end) noexcept
 {
     if (begin == nullptr || begin >= end || *begin != startByte)
-        return {MessageScan::Result::noStartByte, 0};
+        return { MessageScan::Result::noStartByte, 0 };
 
     for (auto* p = begin + 1; p < end; ++p)
         if (*p == endByte)
-            return {MessageScan::Result::complete, static_cast<std::size_t> (p - begin) + 1};
+            return { MessageScan::Result::complete, static_cast<std::size_t> (p - begin) + 1 };
 
-    return {MessageScan::Result::noEndByte, 0};
+    return { MessageScan::Result::noEndByte, 0 };
 }
 
 bool checkImage (const std::uint8_t* data, std::size_t size, ImageFault& fault) noexcept
 {
     if (data == nullptr || size == 0)
     {
-        fault = {ImageRule::notEmpty, 0};
+        fault = { ImageRule::notEmpty, 0 };
         return false;
     }
 
@@ -33,7 +33,7 @@ bool checkImage (const std::uint8_t* data, std::size_t size, ImageFault& fault) 
             // Stray bytes with no further message behind them trail the image; otherwise they stand
             // between two messages.
             const bool trailing = pos > 0 && std::find (data + pos, data + size, startByte) == data + size;
-            fault = {trailing ? ImageRule::nothingAfterLastF7 : ImageRule::startsWithF0, pos};
+            fault = { trailing ? ImageRule::nothingAfterLastF7 : ImageRule::startsWithF0, pos };
             return false;
         }
 
@@ -43,14 +43,14 @@ bool checkImage (const std::uint8_t* data, std::size_t size, ImageFault& fault) 
         {
             if (data[p] > 0x7F)
             {
-                fault = {ImageRule::sevenBitData, p};
+                fault = { ImageRule::sevenBitData, p };
                 return false;
             }
         }
 
         if (p == size)
         {
-            fault = {ImageRule::endsWithF7, pos};
+            fault = { ImageRule::endsWithF7, pos };
             return false;
         }
 

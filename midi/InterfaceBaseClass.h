@@ -7,7 +7,7 @@
 class InterfaceBaseClass : public juce::Component, public juce::ChangeBroadcaster
 {
 public:
-    ~InterfaceBaseClass () override = default;
+    ~InterfaceBaseClass() override = default;
 
     /** Copies received bytes into dest; returns how many were copied. */
     virtual int read (juce::uint8* dest, unsigned int maxBytes) = 0;
@@ -17,8 +17,8 @@ public:
     virtual int write (const juce::uint8* bytes, int numBytes) = 0;
 
     /** True when the interface has what it needs open to work. */
-    virtual bool isConnected () = 0;
+    virtual bool isConnected() = 0;
 
     /** The height in pixels that the interface asks of its parent's layout. */
-    virtual int getPreferredHeight () = 0;
+    virtual int getPreferredHeight() = 0;
 };

@@ -4,21 +4,21 @@ MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
     : ports (portsToUse)
 {
     // The only time the ports are listed: a port plugged in later shows after a restart.
-    outputNames = ports.getOutputNames ();
-    numOutputs = outputNames.size ();
+    outputNames = ports.getOutputNames();
+    numOutputs = outputNames.size();
 
     outputSelector = std::make_unique<juce::ComboBox> ("Output Selector");
-    addAndMakeVisible (outputSelector.get ());
+    addAndMakeVisible (outputSelector.get());
     outputSelector->setColour (juce::ComboBox::buttonColourId, juce::Colours::white);
 
-    outputLabel = std::make_unique<juce::Label> (juce::String (), "Select an output device:");
-    outputLabel->attachToComponent (outputSelector.get (), false);
+    outputLabel = std::make_unique<juce::Label> (juce::String(), "Select an output device:");
+    outputLabel->attachToComponent (outputSelector.get(), false);
 
     outputSelector->addItem ("(Disconnected)", numOutputs + 1);
 
     // A separator line between "(Disconnected)" and the ports; none when there are no ports.
     if (numOutputs > 0)
-        outputSelector->addSeparator ();
+        outputSelector->addSeparator();
 
     for (int i = 0; i < numOutputs; ++i)
         outputSelector->addItem (outputNames[i], i + 1);
@@ -29,7 +29,7 @@ MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
     outputSelector->addListener (this);
 }
 
-MidiInterfaceClass::~MidiInterfaceClass ()
+MidiInterfaceClass::~MidiInterfaceClass()
 {
     outputSelector->removeListener (this);
 
@@ -57,29 +57,29 @@ int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
     return numBytes;
 }
 
-bool MidiInterfaceClass::isConnected ()
+bool MidiInterfaceClass::isConnected()
 {
     // Read on the message thread, the only thread that replaces midiOutput.
     return midiOutput != nullptr;
 }
 
-int MidiInterfaceClass::getPreferredHeight ()
+int MidiInterfaceClass::getPreferredHeight()
 {
     return 50;
 }
 
-void MidiInterfaceClass::resized ()
+void MidiInterfaceClass::resized()
 {
     // The caption is attached to the selector and follows it in the band above y 20.
-    outputSelector->setBounds (0, 20, getWidth (), 30);
+    outputSelector->setBounds (0, 20, getWidth(), 30);
 }
 
 void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
 {
-    if (changedBox != outputSelector.get ())
+    if (changedBox != outputSelector.get())
         return;
 
-    const int id = outputSelector->getSelectedId ();
+    const int id = outputSelector->getSelectedId();
 
     if (id >= 1 && id <= numOutputs)
     {
@@ -97,5 +97,5 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
         return;
     }
 
-    sendChangeMessage ();
+    sendChangeMessage();
 }

@@ -10,15 +10,15 @@ class MidiInterfaceClass : public InterfaceBaseClass, private juce::ComboBox::Li
 {
 public:
     /** Lists the ports of portsToUse once; the program passes none and gets the platform's ports. */
-    explicit MidiInterfaceClass (MidiOutputPorts& portsToUse = MidiOutputPorts::getPlatformPorts ());
-    ~MidiInterfaceClass () override;
+    explicit MidiInterfaceClass (MidiOutputPorts& portsToUse = MidiOutputPorts::getPlatformPorts());
+    ~MidiInterfaceClass() override;
 
     int read (juce::uint8* dest, unsigned int maxBytes) override;
     int write (const juce::uint8* bytes, int numBytes) override;
-    bool isConnected () override;
-    int getPreferredHeight () override;
+    bool isConnected() override;
+    int getPreferredHeight() override;
 
-    void resized () override;
+    void resized() override;
 
 private:
     void comboBoxChanged (juce::ComboBox* changedBox) override;

@@ -26,9 +26,9 @@ private:
 class FrameworkOutputPorts : public MidiOutputPorts
 {
 public:
-    juce::StringArray getOutputNames () override
+    juce::StringArray getOutputNames() override
     {
-        devices = juce::MidiOutput::getAvailableDevices ();
+        devices = juce::MidiOutput::getAvailableDevices();
 
         juce::StringArray names;
 
@@ -40,7 +40,7 @@ public:
 
     std::unique_ptr<MidiOutputPort> openOutput (int index) override
     {
-        if (!juce::isPositiveAndBelow (index, devices.size ()))
+        if (!juce::isPositiveAndBelow (index, devices.size()))
             return nullptr;
 
         if (auto output = juce::MidiOutput::openDevice (devices.getReference (index).identifier))
@@ -54,7 +54,7 @@ private:
 };
 } // namespace
 
-MidiOutputPorts& MidiOutputPorts::getPlatformPorts ()
+MidiOutputPorts& MidiOutputPorts::getPlatformPorts()
 {
     static FrameworkOutputPorts ports;
     return ports;

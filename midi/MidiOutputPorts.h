@@ -8,7 +8,7 @@
 class MidiOutputPort
 {
 public:
-    virtual ~MidiOutputPort () = default;
+    virtual ~MidiOutputPort() = default;
 
     /** Sends one complete message and returns once the port has taken it; false when the whole
         message could not be handed over. */
@@ -20,14 +20,14 @@ public:
 class MidiOutputPorts
 {
 public:
-    virtual ~MidiOutputPorts () = default;
+    virtual ~MidiOutputPorts() = default;
 
     /** Lists the output ports now present, in the order that openOutput indexes. */
-    virtual juce::StringArray getOutputNames () = 0;
+    virtual juce::StringArray getOutputNames() = 0;
 
     /** Opens the port at this position of the last list taken; null when it cannot be opened. */
     virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
 
     /** The platform's MIDI output ports, through the framework. */
-    static MidiOutputPorts& getPlatformPorts ();
+    static MidiOutputPorts& getPlatformPorts();
 };

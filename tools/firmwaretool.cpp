@@ -27,8 +27,8 @@ bool readFile (const std::string& path, std::vector<std::uint8_t>& bytes)
     if (!in)
         return false;
 
-    bytes.assign (std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char> ());
-    return !in.bad ();
+    bytes.assign (std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 
 // Writes only when the content differs, so an unchanged image does not trigger a rebuild.
@@ -36,7 +36,7 @@ bool writeFileIfChanged (const std::string& path, const std::string& content)
 {
     {
         std::ifstream in (path, std::ios::binary);
-        std::string old ((std::istreambuf_iterator<char> (in)), std::istreambuf_iterator<char> ());
+        std::string old ((std::istreambuf_iterator<char> (in)), std::istreambuf_iterator<char>());
 
         if (in && old == content)
             return true;
@@ -44,14 +44,14 @@ bool writeFileIfChanged (const std::string& path, const std::string& content)
 
     std::ofstream out (path, std::ios::binary | std::ios::trunc);
     out << content;
-    return static_cast<bool> (out.flush ());
+    return static_cast<bool> (out.flush());
 }
 
 bool checkOrReport (const std::string& path, const std::vector<std::uint8_t>& image)
 {
     sysex::ImageFault fault{};
 
-    if (sysex::checkImage (image.data (), image.size (), fault))
+    if (sysex::checkImage (image.data(), image.size(), fault))
         return true;
 
     std::cerr << path << ": damaged firmware image: " << sysex::describe (fault.rule) << " at byte offset "
@@ -92,28 +92,28 @@ std::string makeSource (const std::vector<std::uint8_t>& image, const std::strin
            "// The image as one string literal: it compiles fast and lands in read-only data. The literal's\n"
            "// terminating zero is the one byte past the image.\n"
            "const juce::uint8 firmwareImage["
-        << image.size () + 1 << "] =\n";
+        << image.size() + 1 << "] =\n";
 
     constexpr std::size_t bytesPerLine = 64;
 
-    for (std::size_t pos = 0; pos < image.size (); pos += bytesPerLine)
-        src << "    " << cppStringLiteral (image.data () + pos, std::min (bytesPerLine, image.size () - pos))
+    for (std::size_t pos = 0; pos < image.size(); pos += bytesPerLine)
+        src << "    " << cppStringLiteral (image.data() + pos, std::min (bytesPerLine, image.size() - pos))
             << "\n";
 
     src << "    ;\n\n"
            "const juce::uint32 firmwareImageSize = "
-        << image.size ()
+        << image.size()
         << "u;\n"
            "const char* const firmwareImageVersion = "
-        << cppStringLiteral (reinterpret_cast<const std::uint8_t*> (version.data ()), version.size ())
+        << cppStringLiteral (reinterpret_cast<const std::uint8_t*> (version.data()), version.size())
         << ";\n"
            "const int firmwareImageBuild = "
         << build << ";\n";
 
-    return src.str ();
+    return src.str();
 }
 
-int usage ()
+int usage()
 {
     std::cerr << "usage: firmwaretool generate OUT.syx\n"
                  "       firmwaretool check IMAGE.syx\n"
@@ -126,13 +126,13 @@ int main (int argc, char** argv)
 {
     const std::vector<std::string> args (argv + 1, argv + argc);
 
-    if (args.size () == 2 && args[0] == "generate")
+    if (args.size() == 2 && args[0] == "generate")
     {
-        const auto image = standin::makeImage ();
-        return writeFileIfChanged (args[1], std::string (image.begin (), image.end ())) ? 0 : 1;
+        const auto image = standin::makeImage();
+        return writeFileIfChanged (args[1], std::string (image.begin(), image.end())) ? 0 : 1;
     }
 
-    if ((args.size () == 2 && args[0] == "check") || (args.size () == 5 && args[0] == "embed"))
+    if ((args.size() == 2 && args[0] == "check") || (args.size() == 5 && args[0] == "embed"))
     {
         std::vector<std::uint8_t> image;
 
@@ -149,15 +149,15 @@ int main (int argc, char** argv)
             return 0;
 
         char* endOfBuild = nullptr;
-        const long build = std::strtol (args[4].c_str (), &endOfBuild, 10);
+        const long build = std::strtol (args[4].c_str(), &endOfBuild, 10);
 
-        if (args[4].empty () || *endOfBuild != 0 || build < 0 || build > 0x7fffffffL)
+        if (args[4].empty() || *endOfBuild != 0 || build < 0 || build > 0x7fffffffL)
         {
             std::cerr << "firmwaretool: the build number must be a whole number from 0: " << args[4] << "\n";
             return 1;
         }
 
-        if (image.size () > 0xffffffffu)
+        if (image.size() > 0xffffffffu)
         {
             std::cerr << args[1] << ": the firmware image is larger than 4 GiB\n";
             return 1;
@@ -166,5 +166,5 @@ int main (int argc, char** argv)
         return writeFileIfChanged (args[2], makeSource (image, args[3], static_cast<int> (build))) ? 0 : 1;
     }
 
-    return usage ();
+    return usage();
 }

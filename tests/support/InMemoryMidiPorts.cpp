@@ -13,7 +13,7 @@ public:
         owner.logEvent ("open " + device.name);
     }
 
-    ~Port () override
+    ~Port() override
     {
         device.isOpen = false;
         owner.logEvent ((device.sendsInFlight > 0 ? "closed during a send to " : "close ") + device.name);
@@ -30,7 +30,7 @@ public:
             std::this_thread::sleep_for (std::chrono::microseconds (delay));
 
         const std::lock_guard<std::mutex> guard (device.lock);
-        device.messages.push_back ({bytes, std::vector<juce::uint8> (bytes, bytes + numBytes)});
+        device.messages.push_back ({ bytes, std::vector<juce::uint8> (bytes, bytes + numBytes) });
         return true;
     }
 
@@ -42,7 +42,7 @@ private:
         {
             ++device.sendsInFlight;
         }
-        ~SendInFlight () { --device.sendsInFlight; }
+        ~SendInFlight() { --device.sendsInFlight; }
         Device& device;
     };
 
@@ -54,41 +54,41 @@ InMemoryMidiPorts::InMemoryMidiPorts (juce::StringArray names)
 {
     for (const auto& name : names)
     {
-        devices.push_back (std::make_unique<Device> ());
-        devices.back ()->name = name;
+        devices.push_back (std::make_unique<Device>());
+        devices.back()->name = name;
     }
 }
 
-std::vector<InMemoryMidiPorts::Message> InMemoryMidiPorts::Device::getMessages () const
+std::vector<InMemoryMidiPorts::Message> InMemoryMidiPorts::Device::getMessages() const
 {
     const std::lock_guard<std::mutex> guard (lock);
     return messages;
 }
 
-std::vector<juce::uint8> InMemoryMidiPorts::Device::getReceivedBytes () const
+std::vector<juce::uint8> InMemoryMidiPorts::Device::getReceivedBytes() const
 {
     const std::lock_guard<std::mutex> guard (lock);
     std::vector<juce::uint8> all;
 
     for (const auto& m : messages)
-        all.insert (all.end (), m.bytes.begin (), m.bytes.end ());
+        all.insert (all.end(), m.bytes.begin(), m.bytes.end());
 
     return all;
 }
 
-size_t InMemoryMidiPorts::Device::getNumMessages () const
+size_t InMemoryMidiPorts::Device::getNumMessages() const
 {
     const std::lock_guard<std::mutex> guard (lock);
-    return messages.size ();
+    return messages.size();
 }
 
-juce::StringArray InMemoryMidiPorts::getEvents () const
+juce::StringArray InMemoryMidiPorts::getEvents() const
 {
     const std::lock_guard<std::mutex> guard (eventLock);
     return events;
 }
 
-juce::StringArray InMemoryMidiPorts::getOutputNames ()
+juce::StringArray InMemoryMidiPorts::getOutputNames()
 {
     juce::StringArray names;
 
@@ -100,7 +100,7 @@ juce::StringArray InMemoryMidiPorts::getOutputNames ()
 
 std::unique_ptr<MidiOutputPort> InMemoryMidiPorts::openOutput (int index)
 {
-    if (!juce::isPositiveAndBelow (index, (int) devices.size ()))
+    if (!juce::isPositiveAndBelow (index, (int) devices.size()))
         return nullptr;
 
     auto& d = *devices[(size_t) index];

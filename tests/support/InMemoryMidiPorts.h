@@ -21,15 +21,15 @@ public:
     struct Device
     {
         juce::String name;
-        std::atomic<bool> refuseOpen{false};
-        std::atomic<bool> gone{false};
-        std::atomic<int> microsecondsPerMessage{0};
-        std::atomic<bool> isOpen{false};
-        std::atomic<int> sendsInFlight{0};
+        std::atomic<bool> refuseOpen{ false };
+        std::atomic<bool> gone{ false };
+        std::atomic<int> microsecondsPerMessage{ 0 };
+        std::atomic<bool> isOpen{ false };
+        std::atomic<int> sendsInFlight{ 0 };
 
-        std::vector<Message> getMessages () const;
-        std::vector<juce::uint8> getReceivedBytes () const;
-        size_t getNumMessages () const;
+        std::vector<Message> getMessages() const;
+        std::vector<juce::uint8> getReceivedBytes() const;
+        size_t getNumMessages() const;
 
         mutable std::mutex lock;
         std::vector<Message> messages; // guarded by lock: written on the sending thread, read by tests
@@ -40,9 +40,9 @@ public:
     Device& device (int index) { return *devices[(size_t) index]; }
 
     /** Every open and close, in order, as "open NAME" and "close NAME". */
-    juce::StringArray getEvents () const;
+    juce::StringArray getEvents() const;
 
-    juce::StringArray getOutputNames () override;
+    juce::StringArray getOutputNames() override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
 
 private:

@@ -4,16 +4,16 @@
 
 namespace testing_support
 {
-bool pumpUntil (const std::function<bool ()>& condition, int timeoutMs)
+bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
 {
-    const auto deadline = juce::Time::getMillisecondCounterHiRes () + timeoutMs;
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
 
-    while (!condition ())
+    while (!condition())
     {
-        if (juce::Time::getMillisecondCounterHiRes () >= deadline)
-            return condition ();
+        if (juce::Time::getMillisecondCounterHiRes() >= deadline)
+            return condition();
 
-        juce::MessageManager::getInstance ()->runDispatchLoopUntil (2);
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
     }
 
     return true;
@@ -21,6 +21,6 @@ bool pumpUntil (const std::function<bool ()>& condition, int timeoutMs)
 
 void pumpFor (int milliseconds)
 {
-    juce::MessageManager::getInstance ()->runDispatchLoopUntil (milliseconds);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
 }
 } // namespace testing_support

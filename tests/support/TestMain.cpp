@@ -22,10 +22,10 @@ int main (int argc, char** argv)
 
     // Listing the tests happens at build time, where there may be no display: start nothing for it.
     if (testing::GTEST_FLAG (list_tests))
-        return RUN_ALL_TESTS ();
+        return RUN_ALL_TESTS();
 
     XSetErrorHandler (ignoreXError);
 
     const juce::ScopedJuceInitialiser_GUI juce;
-    return RUN_ALL_TESTS ();
+    return RUN_ALL_TESTS();
 }
