@@ -4,7 +4,7 @@ namespace standin
 {
 const std::vector<MessageRun>& layout()
 {
-    static const std::vector<MessageRun> runs{
+    static const std::vector<MessageRun> runs {
         { 0x7E, 0x7E, 17, 1, true }, { 0x51, 0x00, 9, 1, true },       { 0x52, 0x02, 40, 1, true },
         { 0x51, 0x00, 9, 1, true },  { 0x52, 0x02, 40, 1, true },      { 0x52, 0x00, 1148, 1, false },
         { 0x52, 0x02, 40, 1, true }, { 0x52, 0x00, 504, 2686, false }, { 0x52, 0x00, 125, 1, false },

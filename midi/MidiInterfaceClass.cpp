@@ -51,7 +51,7 @@ int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
 {
     const juce::ScopedLock sl (portLock);
 
-    if (midiOutput == nullptr || numBytes <= 0 || !midiOutput->sendMessage (bytes, numBytes))
+    if (midiOutput == nullptr || numBytes <= 0 || ! midiOutput->sendMessage (bytes, numBytes))
         return 0;
 
     return numBytes;

@@ -40,7 +40,7 @@ public:
 
     std::unique_ptr<MidiOutputPort> openOutput (int index) override
     {
-        if (!juce::isPositiveAndBelow (index, devices.size()))
+        if (! juce::isPositiveAndBelow (index, devices.size()))
             return nullptr;
 
         if (auto output = juce::MidiOutput::openDevice (devices.getReference (index).identifier))

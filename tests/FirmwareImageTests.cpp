@@ -43,7 +43,7 @@ std::unique_ptr<std::uint8_t[]> exactCopy (const Bytes& bytes)
 
 sysex::ImageFault faultOf (const Bytes& image)
 {
-    sysex::ImageFault fault{ sysex::ImageRule::notEmpty, 999999 };
+    sysex::ImageFault fault { sysex::ImageRule::notEmpty, 999999 };
     const auto block = exactCopy (image);
     EXPECT_FALSE (sysex::checkImage (block.get(), image.size(), fault));
     return fault;
@@ -62,12 +62,12 @@ TEST (CarriedImage, HasTheMessagesOfTheTableInOrder)
     ASSERT_EQ (messages.size(), 2696u);
 
     const auto total =
-        std::accumulate (messages.begin(), messages.end(), std::size_t{ 0 },
+        std::accumulate (messages.begin(), messages.end(), std::size_t { 0 },
                          [] (std::size_t sum, const sysex::MessageScan& m) { return sum + m.length; });
     EXPECT_EQ (total, image.size());
 
     // Expected lengths, message by message, straight from the table.
-    std::vector<std::size_t> expected{ 17, 9, 40, 9, 40, 1148, 40 };
+    std::vector<std::size_t> expected { 17, 9, 40, 9, 40, 1148, 40 };
     expected.insert (expected.end(), 2686, 504);
     expected.insert (expected.end(), { 125, 40, 9 });
     ASSERT_EQ (expected.size(), 2696u);
@@ -78,15 +78,15 @@ TEST (CarriedImage, HasTheMessagesOfTheTableInOrder)
     {
         ASSERT_EQ (messages[i].length, expected[i]) << "message " << i + 1;
         const auto* m = image.data() + offset;
-        ASSERT_EQ (Bytes (m, m + 6), (Bytes{ 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60 })) << "message " << i + 1;
+        ASSERT_EQ (Bytes (m, m + 6), (Bytes { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60 })) << "message " << i + 1;
         ASSERT_EQ (m[messages[i].length - 1], 0xF7);
         offset += messages[i].length;
     }
 
     EXPECT_EQ (Bytes (image.begin() + 6, image.begin() + 17),
-               (Bytes{ 0x7E, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0, 0xF7 }));
+               (Bytes { 0x7E, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0, 0xF7 }));
     EXPECT_EQ (Bytes (image.end() - 9, image.end()),
-               (Bytes{ 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 }));
+               (Bytes { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 }));
 }
 
 TEST (CarriedImage, CommandsAndBodiesFollowTheTable)
@@ -127,7 +127,7 @@ TEST (CarriedImage, IsTheSameOnEveryBuildAndKeepsTheRules)
     const auto image = standin::makeImage();
     EXPECT_EQ (image, standin::makeImage());
 
-    sysex::ImageFault fault{};
+    sysex::ImageFault fault {};
     EXPECT_TRUE (sysex::checkImage (image.data(), image.size(), fault));
     EXPECT_EQ (sysex::countMessages (image.data(), image.size()), 2696u);
 }
@@ -137,7 +137,7 @@ TEST (CarriedImage, IsWhatTheProgramCompiledIn)
     const EmbeddedFirmware firmware;
     ASSERT_NE (firmware.data, nullptr);
 
-    sysex::ImageFault fault{};
+    sysex::ImageFault fault {};
     EXPECT_TRUE (sysex::checkImage (firmware.data, firmware.size, fault));
 
 #if CANTORA_STANDIN_IMAGE
@@ -176,9 +176,9 @@ TEST (Descriptor, EmbeddedFirmwareDescribesTheCompiledInImage)
 TEST (ImageChecker, RefusesEachKindOfDamageWithRuleAndOffset)
 {
     using R = sysex::ImageRule;
-    const Bytes good{ 0xF0, 0x01, 0xF7, 0xF0, 0x02, 0x03, 0xF7 };
+    const Bytes good { 0xF0, 0x01, 0xF7, 0xF0, 0x02, 0x03, 0xF7 };
 
-    sysex::ImageFault fault{};
+    sysex::ImageFault fault {};
     EXPECT_TRUE (sysex::checkImage (good.data(), good.size(), fault));
     EXPECT_FALSE (sysex::checkImage (good.data(), 0, fault));
     EXPECT_EQ (fault.rule, R::notEmpty);
@@ -227,7 +227,7 @@ TEST (ImageChecker, FindsDamageDeepInsideTheCarriedImage)
 
 TEST (Splitter, DelimitsOneMessage)
 {
-    const Bytes bytes{ 0xF0, 0x10, 0x20, 0xF7, 0xF0, 0xF7 };
+    const Bytes bytes { 0xF0, 0x10, 0x20, 0xF7, 0xF0, 0xF7 };
     const auto scan = sysex::scanMessage (bytes.data(), bytes.data() + bytes.size());
     EXPECT_EQ (scan.result, sysex::MessageScan::Result::complete);
     EXPECT_EQ (scan.length, 4u);
@@ -239,7 +239,7 @@ TEST (Splitter, DelimitsOneMessage)
 TEST (Splitter, StopsAtTheEndOfTruncatedInput)
 {
     using Result = sysex::MessageScan::Result;
-    const Bytes message{ 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 };
+    const Bytes message { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 };
 
     // Every truncation of a message, in a block of exactly that size.
     for (std::size_t n = 0; n < message.size(); ++n)

@@ -45,7 +45,7 @@ std::vector<Entry> entriesOf (juce::ComboBox& box)
     for (juce::PopupMenu::MenuItemIterator it (*box.getRootMenu()); it.next();)
     {
         const auto& item = it.getItem();
-        entries.push_back (item.isSeparator ? Entry{ {}, 0 } : Entry{ item.text, item.itemID });
+        entries.push_back (item.isSeparator ? Entry { {}, 0 } : Entry { item.text, item.itemID });
     }
 
     return entries;
@@ -86,7 +86,7 @@ TEST (MidiInterface, ListsDisconnectedAloneWhenThereAreNoPorts)
     auto& box = selectorOf (f.midi);
 
     EXPECT_EQ (box.getName(), "Output Selector");
-    EXPECT_EQ (entriesOf (box), (std::vector<Entry>{ { "(Disconnected)", 1 } }));
+    EXPECT_EQ (entriesOf (box), (std::vector<Entry> { { "(Disconnected)", 1 } }));
     EXPECT_EQ (box.getSelectedId(), 1);
     EXPECT_EQ (box.findColour (juce::ComboBox::buttonColourId), juce::Colours::white);
 
@@ -99,12 +99,12 @@ TEST (MidiInterface, ListsDisconnectedThenASeparatorThenThePortsInOrder)
 {
     Fixture one ({ "Cantora 2" });
     EXPECT_EQ (entriesOf (selectorOf (one.midi)),
-               (std::vector<Entry>{ { "(Disconnected)", 2 }, { {}, 0 }, { "Cantora 2", 1 } }));
+               (std::vector<Entry> { { "(Disconnected)", 2 }, { {}, 0 }, { "Cantora 2", 1 } }));
 
     Fixture f ({ "Port A", "Port B", "Port C" });
     auto& box = selectorOf (f.midi);
     EXPECT_EQ (entriesOf (box),
-               (std::vector<Entry>{
+               (std::vector<Entry> {
                    { "(Disconnected)", 4 }, { {}, 0 }, { "Port A", 1 }, { "Port B", 2 }, { "Port C", 3 } }));
     EXPECT_EQ (box.getSelectedId(), 4);
     EXPECT_EQ (box.getText(), "(Disconnected)");
@@ -232,7 +232,7 @@ TEST (MidiInterface, WriteSendsTheBytesUnchangedAsOneMessage)
     EXPECT_EQ (received[0].bytes, std::vector<juce::uint8> (message, message + 9));
     EXPECT_EQ (received[0].source, message) << "handed on without a copy of its own";
 
-    juce::uint8 readBuffer[16]{};
+    juce::uint8 readBuffer[16] {};
     EXPECT_EQ (f.midi.read (readBuffer, 16), 0);
     EXPECT_EQ (f.midi.read (readBuffer, 0), 0);
 }
@@ -255,7 +255,7 @@ TEST (MidiInterface, AChangeOfPortWaitsForTheSendInFlight)
     f.ports.device (0).microsecondsPerMessage = 300000;
 
     const juce::uint8 message[] = { 0xF0, 0x01, 0x02, 0xF7 };
-    std::atomic<int> written{ -1 };
+    std::atomic<int> written { -1 };
     std::thread sender ([&] { written = f.midi.write (message, 4); });
 
     // Wait until the send is inside the port, then close the port from the message thread.

@@ -24,11 +24,11 @@ bool readFile (const std::string& path, std::vector<std::uint8_t>& bytes)
 {
     std::ifstream in (path, std::ios::binary);
 
-    if (!in)
+    if (! in)
         return false;
 
     bytes.assign (std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return ! in.bad();
 }
 
 // Writes only when the content differs, so an unchanged image does not trigger a rebuild.
@@ -49,7 +49,7 @@ bool writeFileIfChanged (const std::string& path, const std::string& content)
 
 bool checkOrReport (const std::string& path, const std::vector<std::uint8_t>& image)
 {
-    sysex::ImageFault fault{};
+    sysex::ImageFault fault {};
 
     if (sysex::checkImage (image.data(), image.size(), fault))
         return true;
@@ -136,13 +136,13 @@ int main (int argc, char** argv)
     {
         std::vector<std::uint8_t> image;
 
-        if (!readFile (args[1], image))
+        if (! readFile (args[1], image))
         {
             std::cerr << args[1] << ": cannot read the firmware image\n";
             return 1;
         }
 
-        if (!checkOrReport (args[1], image))
+        if (! checkOrReport (args[1], image))
             return 1;
 
         if (args[0] == "check")

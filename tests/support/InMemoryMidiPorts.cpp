@@ -21,16 +21,27 @@ public:
 
     bool sendMessage (const juce::uint8* bytes, int numBytes) override
     {
+        if (device.goesAwayAfter >= 0 && (long) device.numMessages >= device.goesAwayAfter)
+            device.gone = true;
+
         if (device.gone)
             return false;
 
         const SendInFlight inFlight (device);
 
+        if (device.onSend)
+            device.onSend();
+
         if (const int delay = device.microsecondsPerMessage; delay > 0)
             std::this_thread::sleep_for (std::chrono::microseconds (delay));
 
-        const std::lock_guard<std::mutex> guard (device.lock);
-        device.messages.push_back ({ bytes, std::vector<juce::uint8> (bytes, bytes + numBytes) });
+        if (device.keepMessages)
+        {
+            const std::lock_guard<std::mutex> guard (device.lock);
+            device.messages.push_back ({ bytes, std::vector<juce::uint8> (bytes, bytes + numBytes) });
+        }
+
+        ++device.numMessages;
         return true;
     }
 
@@ -76,12 +87,6 @@ std::vector<juce::uint8> InMemoryMidiPorts::Device::getReceivedBytes() const
     return all;
 }
 
-size_t InMemoryMidiPorts::Device::getNumMessages() const
-{
-    const std::lock_guard<std::mutex> guard (lock);
-    return messages.size();
-}
-
 juce::StringArray InMemoryMidiPorts::getEvents() const
 {
     const std::lock_guard<std::mutex> guard (eventLock);
@@ -100,7 +105,7 @@ juce::StringArray InMemoryMidiPorts::getOutputNames()
 
 std::unique_ptr<MidiOutputPort> InMemoryMidiPorts::openOutput (int index)
 {
-    if (!juce::isPositiveAndBelow (index, (int) devices.size()))
+    if (! juce::isPositiveAndBelow (index, (int) devices.size()))
         return nullptr;
 
     auto& d = *devices[(size_t) index];

@@ -3,6 +3,7 @@
 #include "midi/MidiOutputPorts.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -21,15 +22,19 @@ public:
     struct Device
     {
         juce::String name;
-        std::atomic<bool> refuseOpen{ false };
-        std::atomic<bool> gone{ false };
-        std::atomic<int> microsecondsPerMessage{ 0 };
-        std::atomic<bool> isOpen{ false };
-        std::atomic<int> sendsInFlight{ 0 };
+        std::atomic<bool> refuseOpen { false };
+        std::atomic<bool> gone { false };
+        std::atomic<int> microsecondsPerMessage { 0 };
+        std::atomic<bool> isOpen { false };
+        std::atomic<int> sendsInFlight { 0 };
+        std::atomic<long> goesAwayAfter { -1 };  // the port fails every send after this many messages
+        std::atomic<bool> keepMessages { true }; // false: count messages without keeping their bytes
+        std::atomic<size_t> numMessages { 0 };
+        std::function<void()> onSend; // called on the sending thread before each message is taken
 
         std::vector<Message> getMessages() const;
         std::vector<juce::uint8> getReceivedBytes() const;
-        size_t getNumMessages() const;
+        size_t getNumMessages() const { return numMessages; }
 
         mutable std::mutex lock;
         std::vector<Message> messages; // guarded by lock: written on the sending thread, read by tests

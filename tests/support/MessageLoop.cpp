@@ -8,7 +8,7 @@ bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
 {
     const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
 
-    while (!condition())
+    while (! condition())
     {
         if (juce::Time::getMillisecondCounterHiRes() >= deadline)
             return condition();

@@ -1,0 +1,452 @@
+#include "firmware/FirmwareDescriptor.h"
+#include "midi/MidiInterfaceClass.h"
+#include "support/InMemoryMidiPorts.h"
+#include "support/MessageLoop.h"
+#include "transfer/BasicSysexProtocolClass.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+using testing_support::pumpFor;
+using testing_support::pumpUntil;
+
+namespace
+{
+double millisecondsSince (double start)
+{
+    return juce::Time::getMillisecondCounterHiRes() - start;
+}
+
+// What the port saw at the moment of each write, on the transfer thread.
+struct WriteRecord
+{
+    double progress;
+    juce::String status;
+    bool interfaceEnabled;
+};
+
+// A port chooser on one in-memory port, the carried image and a transfer object wired as the update
+// screen wires them. The port is picked and open.
+struct TransferFixture : public ::testing::Test
+{
+    TransferFixture()
+        : ports ({ "Cantora 2" })
+        , midi (ports)
+        , protocol (std::make_unique<BasicSysexProtocolClass> (&midi, &firmware))
+    {
+        pumpFor (20);
+        juce::ComboBox* box = nullptr;
+
+        for (auto* child : midi.getChildren())
+            if (auto* b = dynamic_cast<juce::ComboBox*> (child))
+                box = b;
+
+        box->setSelectedId (1);
+        pumpUntil ([this] { return midi.isConnected(); });
+
+        device().onSend = [this]
+        {
+            const std::lock_guard<std::mutex> guard (recordLock);
+            records.push_back ({ protocol->progress.load(), protocol->getStatus(), midi.isEnabled() });
+        };
+    }
+
+    ~TransferFixture() override
+    {
+        protocol = nullptr;
+        device().onSend = nullptr;
+    }
+
+    InMemoryMidiPorts::Device& device() { return ports.device (0); }
+
+    std::vector<WriteRecord> getRecords()
+    {
+        const std::lock_guard<std::mutex> guard (recordLock);
+        return records;
+    }
+
+    bool runToEnd (int timeoutMs = 30000)
+    {
+        return pumpUntil ([this] { return ! protocol->isThreadRunning(); }, timeoutMs);
+    }
+
+    void expectReceivedTheWholeImage (size_t firstMessage = 0)
+    {
+        const auto messages = device().getMessages();
+        ASSERT_EQ (messages.size() - firstMessage, 2696u);
+
+        size_t offset = 0;
+
+        for (size_t i = firstMessage; i < messages.size(); ++i)
+        {
+            const auto& m = messages[i];
+            ASSERT_EQ (m.source, firmware.data + offset) << "message " << i << " is not sent from the image";
+            ASSERT_EQ (m.bytes.front(), 0xF0);
+            ASSERT_EQ (m.bytes.back(), 0xF7);
+            ASSERT_TRUE (std::equal (m.bytes.begin(), m.bytes.end(), firmware.data + offset))
+                << "message " << i;
+            offset += m.bytes.size();
+        }
+
+        EXPECT_EQ (offset, firmware.size);
+        EXPECT_EQ (messages.back().bytes,
+                   (std::vector<juce::uint8> { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 }));
+    }
+
+    InMemoryMidiPorts ports;
+    MidiInterfaceClass midi;
+    EmbeddedFirmware firmware;
+    std::unique_ptr<BasicSysexProtocolClass> protocol;
+
+    std::mutex recordLock;
+    std::vector<WriteRecord> records;
+};
+} // namespace
+
+//==============================================================================
+
+using TransferOfTheImage = TransferFixture;
+
+TEST_F (TransferOfTheImage, SendsEveryMessageInOrderFromInsideTheImage)
+{
+    protocol->startTransfer();
+    ASSERT_TRUE (runToEnd());
+
+    expectReceivedTheWholeImage();
+
+    const auto writes = getRecords();
+    ASSERT_EQ (writes.size(), 2696u);
+
+    for (const auto& w : writes)
+    {
+        ASSERT_EQ (w.status, "Uploading firmware");
+        ASSERT_FALSE (w.interfaceEnabled) << "the port chooser stays disabled while the image goes out";
+    }
+
+    EXPECT_EQ (protocol->getStatus(), "Update completed");
+    EXPECT_EQ (protocol->progress.load(), 1.0);
+    EXPECT_TRUE (midi.isEnabled());
+}
+
+TEST_F (TransferOfTheImage, ProgressClimbsInWholePercentAndReachesTheEndWithTheLastMessage)
+{
+    struct Listener : public juce::ChangeListener
+    {
+        void changeListenerCallback (juce::ChangeBroadcaster*) override { ++callbacks; }
+        int callbacks = 0;
+    } listener;
+
+    protocol->addChangeListener (&listener);
+    protocol->startTransfer();
+    ASSERT_TRUE (runToEnd());
+    pumpFor (20);
+    protocol->removeChangeListener (&listener);
+
+    const auto writes = getRecords();
+    ASSERT_EQ (writes.size(), 2696u);
+
+    std::set<double> distinct;
+    double last = 0.0;
+
+    for (const auto& w : writes)
+    {
+        ASSERT_GE (w.progress, last);
+        ASSERT_EQ (w.progress, juce::roundToInt (w.progress * 100.0) / 100.0);
+        last = w.progress;
+        distinct.insert (w.progress);
+    }
+
+    // What was published before the 2,696th message went out: not yet 100%.
+    EXPECT_EQ (writes.back().progress, 0.99);
+    distinct.insert (protocol->progress.load());
+    EXPECT_LE (distinct.size(), 101u);
+    EXPECT_EQ (protocol->progress.load(), 1.0);
+    EXPECT_GE (listener.callbacks, 1);
+    EXPECT_LE (listener.callbacks, 102); // 100 progress changes and two status changes at the most
+}
+
+TEST_F (TransferOfTheImage, StartingAgainWhileItRunsChangesNothing)
+{
+    device().microsecondsPerMessage = 100;
+    protocol->startTransfer();
+    ASSERT_TRUE (pumpUntil ([this] { return device().getNumMessages() >= 200; }));
+
+    const double progressBefore = protocol->progress.load();
+    protocol->startTransfer();
+    EXPECT_GE (protocol->progress.load(), progressBefore);
+
+    ASSERT_TRUE (runToEnd());
+    expectReceivedTheWholeImage();
+    EXPECT_EQ (protocol->getStatus(), "Update completed");
+}
+
+TEST_F (TransferOfTheImage, StartsOverFromTheFirstMessageAfterACompletedTransfer)
+{
+    protocol->startTransfer();
+    ASSERT_TRUE (runToEnd());
+    ASSERT_EQ (protocol->progress.load(), 1.0);
+
+    {
+        const std::lock_guard<std::mutex> guard (recordLock);
+        records.clear();
+    }
+
+    protocol->startTransfer();
+    EXPECT_EQ (protocol->progress.load(), 0.0) << "set back at once, on the message thread";
+    ASSERT_TRUE (runToEnd());
+
+    expectReceivedTheWholeImage (2696);
+    const auto writes = getRecords();
+    ASSERT_FALSE (writes.empty());
+    EXPECT_EQ (writes.front().status, "Uploading firmware");
+    EXPECT_EQ (writes.front().progress, 0.0);
+    EXPECT_EQ (protocol->getStatus(), "Update completed");
+}
+
+TEST_F (TransferOfTheImage, StartingWhileItFinishesOnlyResetsTheProgress)
+{
+    // The final status reaches listeners before the thread can take the message-thread lock for its
+    // last step, so this listener runs while the thread is finishing.
+    struct Listener : public juce::ChangeListener
+    {
+        explicit Listener (BasicSysexProtocolClass& p)
+            : protocol (p)
+        {
+        }
+
+        void changeListenerCallback (juce::ChangeBroadcaster*) override
+        {
+            if (! pressed && protocol.getStatus() == "Update completed")
+            {
+                pressed = true;
+                wasRunning = protocol.isThreadRunning();
+                protocol.startTransfer();
+                progressAfter = protocol.progress.load();
+            }
+        }
+
+        BasicSysexProtocolClass& protocol;
+        bool pressed = false, wasRunning = false;
+        double progressAfter = -1.0;
+    } listener (*protocol);
+
+    protocol->addChangeListener (&listener);
+    protocol->startTransfer();
+    ASSERT_TRUE (pumpUntil ([&] { return listener.pressed && ! protocol->isThreadRunning(); }, 30000));
+    pumpFor (50);
+    protocol->removeChangeListener (&listener);
+
+    EXPECT_TRUE (listener.wasRunning);
+    EXPECT_EQ (listener.progressAfter, 0.0);
+    EXPECT_EQ (protocol->progress.load(), 0.0);
+    EXPECT_EQ (protocol->getStatus(), "Update completed");
+    EXPECT_EQ (device().getNumMessages(), 2696u) << "no new transfer";
+    EXPECT_FALSE (protocol->isThreadRunning());
+    EXPECT_TRUE (midi.isEnabled());
+}
+
+//==============================================================================
+
+using StoppingATransfer = TransferFixture;
+
+TEST_F (StoppingATransfer, WhileTheMessageThreadIsBusyEndsPromptly)
+{
+    protocol->startTransfer();
+    ASSERT_TRUE (pumpUntil ([this] { return device().getNumMessages() >= 300; }));
+
+    // Busy: the transfer thread now waits for the message-thread lock that this thread does not give.
+    juce::Thread::sleep (200);
+    const auto sentAtRequest = device().getNumMessages();
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    protocol->signalThreadShouldExit();
+    EXPECT_TRUE (protocol->waitForThreadToExit (5000));
+
+    EXPECT_LT (millisecondsSince (start), 1000.0);
+    EXPECT_LE (device().getNumMessages(), sentAtRequest + 1);
+    EXPECT_EQ (protocol->getStatus(), "Uploading firmware");
+    EXPECT_FALSE (midi.isEnabled()) << "a stopped transfer leaves the port chooser disabled";
+}
+
+TEST_F (StoppingATransfer, WhileTheMessageThreadWaitsForItEndsPromptly)
+{
+    device().microsecondsPerMessage = 300;
+    protocol->startTransfer();
+    ASSERT_TRUE (pumpUntil ([this] { return device().getNumMessages() >= 300; }));
+
+    const auto sentAtRequest = device().getNumMessages();
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    protocol->signalThreadShouldExit();
+    EXPECT_TRUE (protocol->waitForThreadToExit (5000));
+
+    EXPECT_LT (millisecondsSince (start), 1000.0);
+    EXPECT_LE (device().getNumMessages(), sentAtRequest + 1);
+    EXPECT_NE (protocol->getStatus(), "Update completed");
+
+    // The next start begins again with the first message.
+    device().onSend = nullptr;
+    const auto before = device().getNumMessages();
+    protocol->startTransfer();
+    ASSERT_TRUE (runToEnd());
+    expectReceivedTheWholeImage (before);
+}
+
+TEST_F (StoppingATransfer, DestroyingTheObjectStopsItsThreadWithoutKillingIt)
+{
+    device().microsecondsPerMessage = 300;
+    protocol->startTransfer();
+    ASSERT_TRUE (pumpUntil ([this] { return device().getNumMessages() >= 100; }));
+
+    const auto sentAtRequest = device().getNumMessages();
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    protocol = nullptr; // a kill would only come after the 2000 ms limit
+    EXPECT_LT (millisecondsSince (start), 1000.0);
+    EXPECT_LE (device().getNumMessages(), sentAtRequest + 1);
+}
+
+//==============================================================================
+
+using FailingTransfer = TransferFixture;
+
+TEST_F (FailingTransfer, APortThatGoesAwayEndsItWithoutClaimingSuccess)
+{
+    device().goesAwayAfter = 500;
+    protocol->startTransfer();
+    ASSERT_TRUE (runToEnd());
+
+    EXPECT_EQ (device().getNumMessages(), 500u) << "nothing more is sent";
+    EXPECT_EQ (protocol->getStatus(), "Update failed: the MIDI port was closed or disconnected");
+    EXPECT_TRUE (ProtocolBaseClass::isFailureStatus (protocol->getStatus()));
+    EXPECT_LT (protocol->progress.load(), 1.0);
+    EXPECT_TRUE (midi.isEnabled());
+
+    // Retrying on a working port runs the whole image from its first message.
+    device().goesAwayAfter = -1;
+    device().gone = false;
+    protocol->startTransfer();
+    ASSERT_TRUE (runToEnd());
+    expectReceivedTheWholeImage (500);
+    EXPECT_EQ (protocol->getStatus(), "Update completed");
+}
+
+TEST_F (FailingTransfer, NoOpenPortIsAFailureNotASuccess)
+{
+    InMemoryMidiPorts noPorts;
+    MidiInterfaceClass unconnected (noPorts);
+    BasicSysexProtocolClass transfer (&unconnected, &firmware);
+
+    transfer.startTransfer();
+    ASSERT_TRUE (pumpUntil ([&] { return ! transfer.isThreadRunning(); }));
+
+    EXPECT_EQ (transfer.getStatus(), "Update failed: the MIDI port was closed or disconnected");
+    EXPECT_EQ (transfer.progress.load(), 0.0);
+    EXPECT_TRUE (unconnected.isEnabled());
+}
+
+TEST_F (FailingTransfer, ADamagedImageEndsWithNothingReadPastItsEnd)
+{
+    using Bytes = std::vector<juce::uint8>;
+
+    struct Case
+    {
+        const char* what;
+        Bytes image;
+        size_t messagesSent;
+    };
+
+    const Case cases[] = {
+        { "no F0 at the start", { 0x01, 0xF0, 0x02, 0xF7 }, 0 },
+        { "no F7 before the end", { 0xF0, 0x01, 0xF7, 0xF0, 0x02, 0x03 }, 1 },
+        { "a truncated last message", { 0xF0, 0x01, 0xF7, 0xF0, 0x7F, 0x7F, 0x00, 0x60, 0x52 }, 1 },
+        { "a stray byte between messages", { 0xF0, 0x01, 0xF7, 0x00, 0xF0, 0x02, 0xF7 }, 1 },
+        { "an empty image", {}, 0 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+
+        // Exactly the image's size, so that AddressSanitizer reports any read past its end.
+        auto block = std::make_unique<juce::uint8[]> (c.image.size());
+        std::copy (c.image.begin(), c.image.end(), block.get());
+
+        FirmwareDescriptor damaged ("Damaged", "0", 0);
+        damaged.data = c.image.empty() ? nullptr : block.get();
+        damaged.size = (juce::uint32) c.image.size();
+
+        const auto before = device().getNumMessages();
+        BasicSysexProtocolClass transfer (&midi, &damaged);
+        transfer.startTransfer();
+        ASSERT_TRUE (pumpUntil ([&] { return ! transfer.isThreadRunning(); }));
+
+        EXPECT_EQ (transfer.getStatus(), "Update failed: the firmware image is damaged");
+        EXPECT_EQ (device().getNumMessages() - before, c.messagesSent);
+        EXPECT_LT (transfer.progress.load(), 1.0);
+        EXPECT_TRUE (midi.isEnabled());
+    }
+}
+
+//==============================================================================
+
+TEST_F (TransferOfTheImage, ASlowPortStillGetsEveryByteWhileTheMessageThreadStaysResponsive)
+{
+    device().microsecondsPerMessage = 200;
+    protocol->startTransfer();
+
+    // Ping the message thread all through the transfer and keep the longest wait for an answer.
+    double longestWait = 0.0;
+    int answered = 0;
+
+    while (protocol->isThreadRunning())
+    {
+        const auto sent = juce::Time::getMillisecondCounterHiRes();
+        bool done = false;
+        juce::MessageManager::callAsync ([&done] { done = true; });
+        ASSERT_TRUE (pumpUntil ([&] { return done; }, 5000));
+        longestWait = juce::jmax (longestWait, millisecondsSince (sent));
+        ++answered;
+    }
+
+    expectReceivedTheWholeImage();
+    EXPECT_EQ (protocol->getStatus(), "Update completed");
+    EXPECT_GT (answered, 10);
+    EXPECT_LT (longestWait, 500.0);
+}
+
+//==============================================================================
+
+TEST (ProtocolBase, DefaultStartTransferStartsOrResets)
+{
+    struct IdleProtocol : public ProtocolBaseClass
+    {
+        IdleProtocol()
+            : ProtocolBaseClass (nullptr, nullptr)
+        {
+        }
+        ~IdleProtocol() override { stopThread (2000); }
+
+        void run() override
+        {
+            while (! threadShouldExit())
+                wait (5);
+        }
+
+        using juce::Thread::getPriority;
+    } protocol;
+
+    protocol.setProgress (0.5);
+    protocol.startTransfer();
+    EXPECT_TRUE (protocol.isThreadRunning());
+    EXPECT_EQ (protocol.progress.load(), 0.0);
+    EXPECT_EQ (protocol.getPriority(), juce::Thread::Priority::low);
+    EXPECT_EQ (protocol.getThreadName(), "Protocol Thread");
+
+    protocol.setProgress (0.5);
+    protocol.startTransfer();
+    EXPECT_EQ (protocol.progress.load(), 0.5) << "running and not finished: nothing changes";
+
+    protocol.setProgress (1.0);
+    protocol.startTransfer();
+    EXPECT_EQ (protocol.progress.load(), 0.0);
+}

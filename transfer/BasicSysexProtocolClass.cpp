@@ -1,0 +1,107 @@
+#include "BasicSysexProtocolClass.h"
+#include "firmware/SysexFraming.h"
+
+BasicSysexProtocolClass::BasicSysexProtocolClass (InterfaceBaseClass* interfaceToUse,
+                                                  const FirmwareDescriptor* firmwareToSend)
+    : ProtocolBaseClass (interfaceToUse, firmwareToSend)
+{
+}
+
+BasicSysexProtocolClass::~BasicSysexProtocolClass()
+{
+    // Every wait of the thread gives up on an exit request, so this never has to kill it.
+    [[maybe_unused]] const bool stopped = stopThread (2000);
+    jassert (stopped);
+}
+
+void BasicSysexProtocolClass::startTransfer()
+{
+    if (! isThreadRunning())
+    {
+        {
+            const juce::ScopedLock sl (fractionLock);
+            sentFraction = 0.0;
+            setProgress (0.0);
+        }
+
+        startThread();
+    }
+    else
+    {
+        const juce::ScopedLock sl (fractionLock);
+
+        if (sentFraction == 1.0)
+        {
+            sentFraction = 0.0;
+            setProgress (0.0);
+        }
+    }
+}
+
+void BasicSysexProtocolClass::run()
+{
+    readPosition = firmware->data;
+    const juce::uint32 total = firmware->size;
+    const juce::uint8* const end = firmware->data + total;
+    const juce::uint8* messageStart = firmware->data;
+    juce::uint32 bytesSent = 0;
+
+    setStatus (uploadingStatus);
+
+    double fraction;
+    {
+        const juce::ScopedLock sl (fractionLock);
+        fraction = sentFraction;
+    }
+
+    while (fraction != 1.0)
+    {
+        if (threadShouldExit())
+            break;
+
+        // On every pass, so the interface stays disabled even if something else enabled it.
+        if (! setInterfaceEnabled (false))
+            break;
+
+        const auto scan = sysex::scanMessage (messageStart, end);
+
+        if (scan.result != sysex::MessageScan::Result::complete)
+        {
+            fail (imageDamagedStatus);
+            return;
+        }
+
+        const auto length = static_cast<int> (scan.length);
+        readPosition = messageStart + scan.length;
+
+        // The message goes out from inside the image, with no copy of its own.
+        if (deviceInterface->write (messageStart, length) < length)
+        {
+            fail (portFailedStatus);
+            return;
+        }
+
+        messageStart = readPosition;
+        bytesSent += static_cast<juce::uint32> (length);
+        fraction = static_cast<double> (bytesSent) / static_cast<double> (total);
+
+        setProgress (fraction);
+
+        const juce::ScopedLock sl (fractionLock);
+        sentFraction = fraction;
+    }
+
+    if (threadShouldExit())
+        return;
+
+    setStatus (completedStatus);
+    readPosition = firmware->data;
+    setInterfaceEnabled (true);
+}
+
+void BasicSysexProtocolClass::fail (const char* reason)
+{
+    setStatus (reason);
+    readPosition = firmware->data;
+    setInterfaceEnabled (true);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "ProtocolBaseClass.h"
+
+/** Sends the image as a plain stream of SysEx messages, one after the other, each exactly as stored,
+    and waits for no reply. */
+class BasicSysexProtocolClass : public ProtocolBaseClass
+{
+public:
+    BasicSysexProtocolClass (InterfaceBaseClass* interfaceToUse, const FirmwareDescriptor* firmwareToSend);
+
+    /** Stops the thread before anything it uses goes. */
+    ~BasicSysexProtocolClass() override;
+
+    /** On the message thread: starts a transfer from the first message when the thread is not running;
+        while the thread finishes a completed transfer, only sets the progress back to 0; otherwise
+        does nothing. */
+    void startTransfer() override;
+
+    void run() override;
+
+private:
+    /** Ends a transfer that could not go on: publishes the reason and gives the interface back. */
+    void fail (const char* reason);
+
+    // Thread crossing: sentFraction is written by the transfer thread after every message and by
+    // startTransfer() on the message thread; both hold fractionLock while they touch it.
+    double sentFraction = 0.0;
+    juce::CriticalSection fractionLock;
+
+    const juce::uint8* readPosition = nullptr; // used by the transfer thread alone
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BasicSysexProtocolClass)
+};

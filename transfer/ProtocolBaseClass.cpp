@@ -1,0 +1,41 @@
+#include "ProtocolBaseClass.h"
+
+ProtocolBaseClass::ProtocolBaseClass (InterfaceBaseClass* interfaceToUse,
+                                      const FirmwareDescriptor* firmwareToSend)
+    : juce::Thread ("Protocol Thread")
+    , deviceInterface (interfaceToUse)
+    , firmware (firmwareToSend)
+{
+}
+
+ProtocolBaseClass::~ProtocolBaseClass() = default;
+
+void ProtocolBaseClass::startTransfer()
+{
+    if (! isThreadRunning())
+    {
+        setProgress (0.0);
+        startThread (juce::Thread::Priority::low);
+    }
+    else if (progress.load() == 1.0)
+    {
+        setProgress (0.0);
+    }
+}
+
+bool ProtocolBaseClass::isFailureStatus (const juce::String& status)
+{
+    return status.startsWith ("Update failed");
+}
+
+bool ProtocolBaseClass::setInterfaceEnabled (bool shouldBeEnabled)
+{
+    // Called on the transfer thread; the lock watches this thread's exit flag.
+    const juce::MessageManagerLock mmLock (this);
+
+    if (! mmLock.lockWasGained())
+        return false;
+
+    deviceInterface->setEnabled (shouldBeEnabled);
+    return true;
+}
