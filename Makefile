@@ -16,7 +16,7 @@ else
   WITH_DISPLAY =
 endif
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test sanitize bench clean
 
 all: build
 
@@ -35,5 +35,25 @@ run: build
 test: build
 	@cd $(BUILD_DIR) && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
 
+# The test suite twice more: with ThreadSanitizer, and with AddressSanitizer plus UndefinedBehaviorSanitizer.
+SANITIZE_CMAKE_ARGS = -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DFIRMWARE_SYX="$(FIRMWARE_SYX)"
+export TSAN_OPTIONS = halt_on_error=1 second_deadlock_stack=1
+export ASAN_OPTIONS = halt_on_error=1 detect_stack_use_after_return=1
+export UBSAN_OPTIONS = halt_on_error=1 print_stacktrace=1
+
+sanitize: deps
+	@cmake -S . -B build-tsan $(SANITIZE_CMAKE_ARGS) -DCANTORA_SANITIZE=thread > /dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@cd build-tsan && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
+	@cmake -S . -B build-asan $(SANITIZE_CMAKE_ARGS) -DCANTORA_SANITIZE=address,undefined > /dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
+
+# Figures, not tests: an optimised build of the benchmarks, run once.
+bench: deps
+	@cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFIRMWARE_SYX="$(FIRMWARE_SYX)" > /dev/null
+	@cmake --build build-release -j $(JOBS) --target transfer_benchmark
+	@$(WITH_DISPLAY) build-release/bench/transfer_benchmark
+
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release

@@ -12,6 +12,9 @@ struct FirmwareDescriptor
     juce::String getName() const { return name; }
     juce::String getVersion() const { return version; }
 
+    /** " B" and the build number, for the titles that show it; empty when there is no build number. */
+    juce::String getBuildSuffix() const { return build != 0 ? " B" + juce::String (build) : juce::String(); }
+
     const juce::uint8* data = nullptr; // first byte of the image; null when none is attached
     juce::uint32 size = 0;             // bytes of the image, every F0 and F7 included
     juce::String name;                 // display name of the firmware's product

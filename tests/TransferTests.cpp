@@ -195,6 +195,7 @@ TEST_F (TransferOfTheImage, StartsOverFromTheFirstMessageAfterACompletedTransfer
 
     protocol->startTransfer();
     EXPECT_EQ (protocol->progress.load(), 0.0) << "set back at once, on the message thread";
+    EXPECT_EQ (protocol->getStatus(), "Uploading firmware");
     ASSERT_TRUE (runToEnd());
 
     expectReceivedTheWholeImage (2696);
@@ -325,6 +326,7 @@ TEST_F (FailingTransfer, APortThatGoesAwayEndsItWithoutClaimingSuccess)
     device().goesAwayAfter = -1;
     device().gone = false;
     protocol->startTransfer();
+    EXPECT_EQ (protocol->getStatus(), "Uploading firmware") << "the failure is not shown beside the new 0%";
     ASSERT_TRUE (runToEnd());
     expectReceivedTheWholeImage (500);
     EXPECT_EQ (protocol->getStatus(), "Update completed");

@@ -24,6 +24,9 @@ void BasicSysexProtocolClass::startTransfer()
             setProgress (0.0);
         }
 
+        // A new transfer replaces what the last one reported at once, so that a listener never sees
+        // the new transfer's 0% beside the last one's failure.
+        setStatus (uploadingStatus);
         startThread();
     }
     else

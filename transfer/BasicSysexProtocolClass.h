@@ -12,7 +12,8 @@ public:
     /** Stops the thread before anything it uses goes. */
     ~BasicSysexProtocolClass() override;
 
-    /** On the message thread: starts a transfer from the first message when the thread is not running;
+    /** On the message thread: starts a transfer from the first message when the thread is not running
+        (the status reads "Uploading firmware" from then on);
         while the thread finishes a completed transfer, only sets the progress back to 0; otherwise
         does nothing. */
     void startTransfer() override;

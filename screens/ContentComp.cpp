@@ -1,0 +1,153 @@
+#include "ContentComp.h"
+#include "WindowBackground.h"
+
+ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine*/, MidiOutputPorts& ports)
+    : mainWindow (owner)
+{
+    // The framework's default look draws labels and editors in light text for dark windows, which
+    // would be unreadable on the program's light windows: give it the framework's own light colours.
+    if (auto* v4 = dynamic_cast<juce::LookAndFeel_V4*> (&juce::LookAndFeel::getDefaultLookAndFeel()))
+        v4->setColourScheme (juce::LookAndFeel_V4::getLightColourScheme());
+
+    helpWindow = std::make_unique<LumoHelpWindowClass>();
+    midiInterface = std::make_unique<MidiInterfaceClass> (ports);
+
+    descriptor = std::make_unique<EmbeddedFirmware>();
+    descriptor->name = "Cantora 2";
+
+    protocol = std::make_unique<BasicSysexProtocolClass> (midiInterface.get(), descriptor.get());
+
+    addAndMakeVisible (midiInterface.get());
+    protocol->addChangeListener (this);
+    midiInterface->addChangeListener (this);
+
+    titleLabel = std::make_unique<juce::Label> (
+        juce::String(), "This will update your " + descriptor->getName() + " firmware to version " +
+                            descriptor->getVersion() + descriptor->getBuildSuffix());
+    addAndMakeVisible (titleLabel.get());
+
+    step1Label = std::make_unique<juce::Label> (juce::String(), "STEP1");
+    addAndMakeVisible (step1Label.get());
+    step2Label = std::make_unique<juce::Label> (juce::String(), "STEP2");
+    addAndMakeVisible (step2Label.get());
+
+    updateButton = std::make_unique<juce::TextButton> ("update", "click here to update the product");
+    addAndMakeVisible (updateButton.get());
+    updateButton->addListener (this);
+    updateButton->setConnectedEdges (juce::Button::ConnectedOnLeft);
+    applyUpdateButtonLook();
+
+    progressValue = 0.0;
+    progressBar = std::make_unique<juce::ProgressBar> (progressValue);
+    addAndMakeVisible (progressBar.get());
+    progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colours::white);
+
+    progressLabel = std::make_unique<juce::Label> (juce::String(), "Update progress:");
+    progressLabel->attachToComponent (progressBar.get(), false);
+
+    helpButton = std::make_unique<juce::TextButton> ("Help", "click here to get help");
+    addAndMakeVisible (helpButton.get());
+    helpButton->setColour (juce::TextButton::buttonColourId, windowBackgroundColour);
+    helpButton->addListener (this);
+}
+
+ContentComp::~ContentComp()
+{
+    // The transfer thread uses the port chooser and the firmware until it ends: stop it first.
+    protocol = nullptr;
+
+    midiInterface->removeChangeListener (this);
+    updateButton->removeListener (this);
+    helpButton->removeListener (this);
+
+    progressLabel = nullptr;
+    progressBar = nullptr;
+    updateButton = nullptr;
+    helpButton = nullptr;
+    titleLabel = nullptr;
+    step1Label = nullptr;
+    step2Label = nullptr;
+    midiInterface = nullptr;
+
+    descriptor = nullptr;
+    helpWindow = nullptr;
+}
+
+void ContentComp::resized()
+{
+    const int w = getWidth();
+
+    titleLabel->setBounds (10, 15, w - 20, 50);
+    helpButton->setBounds (w - 104, 25, 94, 30);
+    step1Label->setBounds (10, titleLabel->getBottom() + 5, w - 20, 30);
+    midiInterface->setBounds (10, step1Label->getBottom() + 5, w - 20, midiInterface->getPreferredHeight());
+    step2Label->setBounds (10, midiInterface->getBottom() + 10, w - 20, 30);
+    updateButton->setBounds (w - 104, step2Label->getBottom() + 20, 94, 30);
+    progressBar->setBounds (10, step2Label->getBottom() + 20, w - 114, 30);
+
+    helpWindow->centreWithSize (550, 400);
+}
+
+void ContentComp::buttonClicked (juce::Button* button)
+{
+    if (button == updateButton.get())
+    {
+        if (midiInterface->isConnected())
+        {
+            progressValue = 0.0;
+            protocol->startTransfer();
+            updateButton->setEnabled (false);
+        }
+        else
+        {
+            juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, juce::String(),
+                                                    "Please select an output device:");
+        }
+    }
+    else if (button == helpButton.get())
+    {
+        helpWindow->setVisible (! helpWindow->isVisible());
+        helpWindow->centreWithSize (550, 400);
+    }
+}
+
+void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
+{
+    if (source == midiInterface.get())
+    {
+        midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));
+        applyUpdateButtonLook();
+    }
+    else if (source == protocol.get())
+    {
+        // Thread crossing: progress and status are written by the transfer thread; both reads here are
+        // safe without a lock of the screen's (an atomic, and a copy taken under the status lock).
+        progressValue = protocol->progress.load();
+        const auto status = protocol->getStatus();
+
+        // Done, or a transfer that ended early: the user can pick a port and try again.
+        if (progressValue == 1.0 || ProtocolBaseClass::isFailureStatus (status))
+        {
+            updateButton->setEnabled (true);
+            midiInterface->setEnabled (true);
+        }
+
+        progressLabel->setText ("Update progress: " + status, juce::dontSendNotification);
+    }
+
+    repaint();
+}
+
+bool ContentComp::transferUnderWay() const
+{
+    return progressValue != 0.0 && progressValue != 1.0 &&
+           ! ProtocolBaseClass::isFailureStatus (protocol->getStatus());
+}
+
+void ContentComp::applyUpdateButtonLook()
+{
+    const bool connected = midiInterface->isConnected();
+    updateButton->setColour (juce::TextButton::buttonColourId,
+                             (connected ? juce::Colours::green : juce::Colours::red).brighter (0.99f));
+    updateButton->setEnabled (connected);
+}

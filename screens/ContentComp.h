@@ -1,0 +1,53 @@
+#pragma once
+
+#include "LumoHelpWindowClass.h"
+#include "firmware/FirmwareDescriptor.h"
+#include "midi/MidiInterfaceClass.h"
+#include "transfer/BasicSysexProtocolClass.h"
+
+class MainWindow;
+
+/** The update screen: builds and wires the whole update machinery (port chooser, firmware, transfer,
+    help window) and shows the device, the two steps, the progress bar and the update button. */
+class ContentComp : public juce::Component, public juce::Button::Listener, public juce::ChangeListener
+{
+public:
+    /** The command line is accepted and not used. The program passes no ports and gets the platform's
+        MIDI output ports; tests pass ports of their own. */
+    ContentComp (MainWindow* owner, juce::String commandLine,
+                 MidiOutputPorts& ports = MidiOutputPorts::getPlatformPorts());
+    ~ContentComp() override;
+
+    void resized() override;
+    void buttonClicked (juce::Button* button) override;
+    void changeListenerCallback (juce::ChangeBroadcaster* source) override;
+
+    /** The transfer object; read by the main window to stop its thread on close. */
+    std::unique_ptr<BasicSysexProtocolClass> protocol;
+
+private:
+    void applyUpdateButtonLook();
+    bool transferUnderWay() const;
+
+    std::unique_ptr<LumoHelpWindowClass> helpWindow;
+    MainWindow* mainWindow = nullptr;
+
+    std::unique_ptr<MidiInterfaceClass> midiInterface;
+    std::unique_ptr<juce::TextButton> updateButton;
+    std::unique_ptr<juce::ProgressBar> progressBar;
+    std::unique_ptr<juce::Label> progressLabel;
+    double progressValue = 0.0; // what the bar shows; the bar holds a reference to it
+    std::unique_ptr<juce::TextButton> helpButton;
+    std::unique_ptr<juce::Label> titleLabel;
+    std::unique_ptr<juce::Label> step1Label;
+    std::unique_ptr<juce::Label> step2Label;
+
+public:
+    /** The compiled-in firmware; read by the main window for its title. */
+    std::unique_ptr<EmbeddedFirmware> descriptor;
+
+private:
+    juce::TooltipWindow tooltipWindow;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ContentComp)
+};

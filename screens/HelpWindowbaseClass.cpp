@@ -1,0 +1,6 @@
+#include "HelpWindowbaseClass.h"
+
+void HelpWindowbaseClass::closeButtonPressed()
+{
+    setVisible (false);
+}

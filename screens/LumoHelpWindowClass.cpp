@@ -1,0 +1,12 @@
+#include "LumoHelpWindowClass.h"
+#include "WindowBackground.h"
+#include "LumoHelpWindowContentComp.h"
+
+LumoHelpWindowClass::LumoHelpWindowClass()
+    : HelpWindowbaseClass ("Help", windowBackgroundColour, juce::DocumentWindow::allButtons, true)
+{
+    auto* content = new LumoHelpWindowContentComp();
+    setResizable (true, false);
+    setContentOwned (content, false);
+    setName ("Firmware Update Help");
+}

@@ -1,0 +1,371 @@
+#include "screens/ContentComp.h"
+#include "support/InMemoryMidiPorts.h"
+#include "support/MessageLoop.h"
+#include "support/ScreenProbe.h"
+
+#include <gtest/gtest.h>
+
+using namespace screen_probe;
+using testing_support::pumpFor;
+using testing_support::pumpUntil;
+
+namespace
+{
+const juce::Colour lightGreen (0xFF7EBF7E);
+const juce::Colour lightRed (0xFFFF7E7E);
+
+// The update screen at the size the main window gives it, on two in-memory ports, driven through its
+// own components as a user drives it.
+struct ScreenFixture : public ::testing::Test
+{
+    ScreenFixture()
+        : ports ({ "Cantora 2", "Other port" })
+        , screen (std::make_unique<ContentComp> (nullptr, "--ignored", ports))
+    {
+        screen->setSize (642, 366);
+
+        // A real window on the (virtual) display, as the main window puts it there.
+        screen->addToDesktop (juce::ComponentPeer::windowHasDropShadow);
+        screen->setVisible (true);
+    }
+
+    ~ScreenFixture() override
+    {
+        if (auto* alert = juce::Component::getCurrentlyModalComponent())
+            alert->exitModalState (0);
+
+        screen = nullptr;
+        pumpFor (20);
+    }
+
+    MidiInterfaceClass& midi() { return *find<MidiInterfaceClass> (*screen); }
+    juce::TextButton& update() { return *button (*screen, "update"); }
+    juce::TextButton& help() { return *button (*screen, "Help"); }
+    juce::String caption()
+    {
+        auto* bar = find<juce::ProgressBar> (*screen);
+        return find<juce::Label> (*screen, [bar] (juce::Label& l) { return l.getAttachedComponent() == bar; })
+            ->getText();
+    }
+
+    void pickPort (int id)
+    {
+        find<juce::ComboBox> (midi())->setSelectedId (id);
+        pumpUntil (
+            [&]
+            { return midi().isConnected() == (id <= 2) && update().isEnabled() == midi().isConnected(); });
+    }
+
+    // Clicks update and waits until the click has been handled: the marker posted after the click
+    // runs once the click's own message has been dispatched.
+    void pressUpdate()
+    {
+        update().triggerClick();
+        bool handled = false;
+        juce::MessageManager::callAsync ([&handled] { handled = true; });
+        pumpUntil ([&handled] { return handled; });
+    }
+
+    bool transferEnds()
+    {
+        return pumpUntil ([&] { return ! screen->protocol->isThreadRunning() && update().isEnabled(); },
+                          30000);
+    }
+
+    void expectImageReceived (size_t firstMessage = 0)
+    {
+        const auto bytes = ports.device (0).getReceivedBytes();
+        const auto& firmware = *screen->descriptor;
+        ASSERT_GE (bytes.size(), firmware.size);
+        EXPECT_TRUE (
+            std::equal (bytes.begin() + (long) (bytes.size() - firmware.size), bytes.end(), firmware.data));
+        EXPECT_EQ (ports.device (0).getNumMessages() - firstMessage, 2696u);
+    }
+
+    InMemoryMidiPorts ports;
+    std::unique_ptr<ContentComp> screen;
+};
+} // namespace
+
+using UpdateScreen = ScreenFixture;
+
+TEST_F (UpdateScreen, StartsWithTheButtonDisabledAndLightRed)
+{
+    EXPECT_FALSE (update().isEnabled());
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
+    EXPECT_EQ (juce::Colours::red.brighter (0.99f), lightRed);
+    EXPECT_EQ (barValue (*screen), 0.0);
+    EXPECT_EQ (caption(), "Update progress:");
+    EXPECT_EQ (update().getTooltip(), "click here to update the product");
+    EXPECT_EQ (help().getTooltip(), "click here to get help");
+    EXPECT_EQ (help().findColour (juce::TextButton::buttonColourId), juce::Colour (0xFFEFF2F3));
+    EXPECT_TRUE (update().isConnectedOnLeft());
+
+    // The port chooser's one broadcast after start-up leaves all of it as it was.
+    pumpFor (100);
+    EXPECT_FALSE (update().isEnabled());
+    EXPECT_TRUE (midi().isEnabled());
+}
+
+TEST_F (UpdateScreen, PickingAPortTurnsTheButtonLightGreenAndDisconnectingTurnsItBack)
+{
+    pickPort (1);
+    EXPECT_TRUE (update().isEnabled());
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
+    EXPECT_EQ (juce::Colours::green.brighter (0.99f), lightGreen);
+
+    pickPort (3);
+    EXPECT_FALSE (update().isEnabled());
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
+
+    ports.device (1).refuseOpen = true;
+    find<juce::ComboBox> (midi())->setSelectedId (2);
+    pumpFor (100);
+    EXPECT_FALSE (update().isEnabled()) << "a port that does not open leaves the button disabled";
+}
+
+TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
+{
+    pickPort (1);
+    std::atomic<int> writesWhileChooserEnabled { 0 };
+    ports.device (0).onSend = [&] { writesWhileChooserEnabled += midi().isEnabled() ? 1 : 0; };
+
+    // What the click itself leaves: a message posted when the click arrives runs right after its
+    // handling, before anything the transfer posts.
+    struct ClickWitness : public juce::Button::Listener
+    {
+        explicit ClickWitness (ScreenFixture& f)
+            : fixture (f)
+        {
+        }
+        void buttonClicked (juce::Button*) override
+        {
+            juce::MessageManager::callAsync (
+                [this]
+                {
+                    barAtClick = barValue (*fixture.screen);
+                    enabledAtClick = fixture.update().isEnabled();
+                });
+        }
+        ScreenFixture& fixture;
+        double barAtClick = -1.0;
+        bool enabledAtClick = true;
+    } witness (*this);
+    update().addListener (&witness);
+
+    pressUpdate();
+    EXPECT_FALSE (witness.enabledAtClick) << "disabled at once";
+    EXPECT_EQ (witness.barAtClick, 0.0);
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
+
+    ASSERT_TRUE (transferEnds());
+    pumpFor (50);
+    expectImageReceived();
+    EXPECT_EQ (writesWhileChooserEnabled, 0) << "the port chooser stays disabled while the image goes out";
+    EXPECT_EQ (barValue (*screen), 1.0);
+    EXPECT_EQ (caption(), "Update progress: Update completed");
+    EXPECT_TRUE (update().isEnabled());
+    EXPECT_TRUE (midi().isEnabled());
+
+    pressUpdate();
+    EXPECT_EQ (witness.barAtClick, 0.0) << "from 100% straight back to 0% on the click";
+    EXPECT_FALSE (witness.enabledAtClick);
+    ASSERT_TRUE (transferEnds());
+    pumpFor (50);
+    expectImageReceived (2696);
+    EXPECT_EQ (caption(), "Update progress: Update completed");
+    ports.device (0).onSend = nullptr;
+    update().removeListener (&witness);
+}
+
+TEST_F (UpdateScreen, UpdateWithNoPortOpenShowsTheAlertAndStartsNothing)
+{
+    // Reach the alert the way it can happen: the button is enabled, and the port closes just before
+    // the click, so the screen has not yet heard of it when the click arrives.
+    pickPort (1);
+    find<juce::ComboBox> (midi())->setSelectedId (3);
+    update().triggerClick();
+    ASSERT_TRUE (pumpUntil ([] { return juce::Component::getCurrentlyModalComponent() != nullptr; }));
+
+    auto* alert = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
+    ASSERT_NE (alert, nullptr);
+    EXPECT_EQ (alert->getDescription(), ". Please select an output device:");
+    EXPECT_EQ (alert->getAlertType(), juce::MessageBoxIconType::WarningIcon);
+    EXPECT_EQ (alert->getNumButtons(), 1);
+
+    const auto sent = ports.device (0).getNumMessages();
+    EXPECT_EQ (barValue (*screen), 0.0) << "nothing else changes";
+    EXPECT_EQ (caption(), "Update progress:");
+    EXPECT_FALSE (screen->protocol->isThreadRunning());
+
+    find<juce::TextButton> (*alert)->triggerClick();
+    ASSERT_TRUE (pumpUntil ([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }));
+    EXPECT_EQ (ports.device (0).getNumMessages(), sent);
+}
+
+TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndARetryCompletes)
+{
+    pickPort (1);
+    ports.device (0).goesAwayAfter = 1000;
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    pumpFor (50);
+
+    EXPECT_EQ (caption(), "Update progress: Update failed: the MIDI port was closed or disconnected");
+    EXPECT_GT (barValue (*screen), 0.0);
+    EXPECT_LT (barValue (*screen), 1.0) << "the bar stays where the transfer stopped";
+    EXPECT_TRUE (update().isEnabled());
+    EXPECT_TRUE (midi().isEnabled());
+
+    // The user picks the port again (still enabled afterwards) and retries.
+    ports.device (0).goesAwayAfter = -1;
+    ports.device (0).gone = false;
+    pickPort (2);
+    EXPECT_TRUE (midi().isEnabled());
+    pickPort (1);
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    pumpFor (50);
+    expectImageReceived (1000);
+    EXPECT_EQ (caption(), "Update progress: Update completed");
+}
+
+TEST_F (UpdateScreen, ADamagedImageShowsTheFailure)
+{
+    const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
+    const auto* carriedData = screen->descriptor->data;
+    const auto carriedSize = screen->descriptor->size;
+    screen->descriptor->data = damaged;
+    screen->descriptor->size = sizeof (damaged);
+
+    pickPort (1);
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    pumpFor (50);
+    EXPECT_EQ (caption(), "Update progress: Update failed: the firmware image is damaged");
+    EXPECT_EQ (ports.device (0).getNumMessages(), 1u);
+    EXPECT_TRUE (midi().isEnabled());
+
+    screen->descriptor->data = carriedData;
+    screen->descriptor->size = carriedSize;
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    pumpFor (50);
+    expectImageReceived (1);
+}
+
+TEST_F (UpdateScreen, LaysOutItsRowsByHand)
+{
+    auto* title = label (*screen, "This will update");
+    ASSERT_NE (title, nullptr);
+    EXPECT_EQ (title->getText(), "This will update your Cantora 2 firmware to version 1.0.02 B37");
+    EXPECT_EQ (title->getBounds(), juce::Rectangle<int> (10, 15, 622, 50));
+    EXPECT_EQ (help().getBounds(), juce::Rectangle<int> (538, 25, 94, 30));
+    EXPECT_EQ (label (*screen, "STEP1")->getBounds(), juce::Rectangle<int> (10, 70, 622, 30));
+    EXPECT_EQ (midi().getBounds(), juce::Rectangle<int> (10, 105, 622, 50));
+    EXPECT_EQ (label (*screen, "STEP2")->getBounds(), juce::Rectangle<int> (10, 165, 622, 30));
+    EXPECT_EQ (update().getBounds(), juce::Rectangle<int> (538, 215, 94, 30));
+    EXPECT_EQ (find<juce::ProgressBar> (*screen)->getBounds(), juce::Rectangle<int> (10, 215, 528, 30));
+
+    // Back to front, as built; the help button in front of the title it overlaps.
+    juce::StringArray order;
+    for (auto* child : screen->getChildren())
+        order.add (child == &midi()                ? "midi"
+                   : child->getName().isNotEmpty() ? child->getName()
+                   : dynamic_cast<juce::Label*> (child) != nullptr
+                       ? dynamic_cast<juce::Label*> (child)->getText().substring (0, 5)
+                       : "bar");
+    EXPECT_EQ (order,
+               juce::StringArray ({ "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat", "Help" }));
+}
+
+TEST (FirmwareTitle, BuildSuffixIsLeftOutWhenThereIsNoBuildNumber)
+{
+    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 37).getBuildSuffix(), " B37");
+    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 0).getBuildSuffix(), "");
+    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 7).getBuildSuffix(), " B7");
+}
+
+TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)
+{
+    auto* window = topLevelWindow ("Firmware Update Help");
+    ASSERT_NE (window, nullptr);
+    EXPECT_FALSE (window->isVisible());
+
+    help().triggerClick();
+    ASSERT_TRUE (pumpUntil ([&] { return window->isVisible(); }));
+    EXPECT_EQ (window->getWidth(), 550);
+    EXPECT_EQ (window->getHeight(), 400);
+
+    window->setBounds (5, 5, 300, 200);
+    help().triggerClick();
+    ASSERT_TRUE (pumpUntil ([&] { return ! window->isVisible(); }));
+    help().triggerClick();
+    ASSERT_TRUE (pumpUntil ([&] { return window->isVisible(); }));
+    EXPECT_EQ (topLevelWindow ("Firmware Update Help"), window) << "the same window each time";
+
+    const auto area =
+        juce::Desktop::getInstance().getDisplays().getDisplayForRect (window->getScreenBounds())->userArea;
+    EXPECT_EQ (window->getWidth(), 550);
+    EXPECT_EQ (window->getHeight(), 400);
+    EXPECT_NEAR (window->getScreenBounds().getCentreX(), area.getCentreX(), 1);
+    EXPECT_NEAR (window->getScreenBounds().getCentreY(), area.getCentreY(), 1);
+
+    window->getCloseButton()->triggerClick();
+    ASSERT_TRUE (pumpUntil ([&] { return ! window->isVisible(); }));
+    help().triggerClick();
+    ASSERT_TRUE (pumpUntil ([&] { return window->isVisible(); }));
+}
+
+TEST_F (UpdateScreen, DestroyingItMidTransferStopsTheThreadPromptly)
+{
+    ports.device (0).microsecondsPerMessage = 300;
+    pickPort (1);
+    pressUpdate();
+    ASSERT_TRUE (pumpUntil ([&] { return ports.device (0).getNumMessages() >= 200; }));
+
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    screen = nullptr;
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 1000.0);
+    EXPECT_FALSE (ports.device (0).isOpen) << "the port closed with the screen";
+}
+
+TEST_F (UpdateScreen, RendersItsRows)
+{
+    // The screen inside a component of the main window's background, as it appears in the window.
+    screen->removeFromDesktop();
+    juce::Component window;
+    window.setSize (642, 366);
+    window.addAndMakeVisible (*screen);
+
+    struct Background : public juce::Component
+    {
+        void paint (juce::Graphics& g) override { g.fillAll (juce::Colour (0xFFEFF2F3)); }
+    } background;
+    background.setSize (642, 366);
+    window.addAndMakeVisible (background);
+    background.toBack();
+
+    const auto image = window.createComponentSnapshot (window.getLocalBounds());
+    const auto file = juce::File::getCurrentWorkingDirectory().getChildFile ("update-screen-642x366.png");
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
+
+    // The light red update button (drawn half transparent while disabled), the white bar and the window
+    // colour between the rows.
+    const auto isNear = [] (juce::Colour a, juce::Colour b)
+    {
+        return std::abs (a.getRed() - b.getRed()) + std::abs (a.getGreen() - b.getGreen()) +
+                   std::abs (a.getBlue() - b.getBlue()) <
+               40;
+    };
+    EXPECT_TRUE (isNear (image.getPixelAt (600, 222),
+                         juce::Colour (0xFFEFF2F3).overlaidWith (lightRed.withMultipliedAlpha (0.5f))))
+        << image.getPixelAt (600, 222).toString();
+    EXPECT_TRUE (isNear (image.getPixelAt (300, 240), juce::Colours::white))
+        << image.getPixelAt (300, 240).toString();
+    EXPECT_TRUE (isNear (image.getPixelAt (5, 300), juce::Colour (0xFFEFF2F3)));
+
+    window.removeChildComponent (screen.get());
+}

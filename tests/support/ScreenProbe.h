@@ -1,0 +1,50 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/** Finds the parts of a component tree the way a user sees them: by kind, name or text. */
+namespace screen_probe
+{
+template <typename ComponentType>
+ComponentType* find (juce::Component& parent, const std::function<bool (ComponentType&)>& matches = nullptr)
+{
+    for (auto* child : parent.getChildren())
+    {
+        if (auto* c = dynamic_cast<ComponentType*> (child))
+            if (matches == nullptr || matches (*c))
+                return c;
+
+        if (auto* inner = find<ComponentType> (*child, matches))
+            return inner;
+    }
+
+    return nullptr;
+}
+
+inline juce::TextButton* button (juce::Component& parent, const juce::String& name)
+{
+    return find<juce::TextButton> (parent, [&] (juce::TextButton& b) { return b.getName() == name; });
+}
+
+inline juce::Label* label (juce::Component& parent, const juce::String& textStart)
+{
+    return find<juce::Label> (parent, [&] (juce::Label& l) { return l.getText().startsWith (textStart); });
+}
+
+/** The value the progress bar shows, as assistive technology reads it. */
+inline double barValue (juce::Component& parent)
+{
+    auto* bar = find<juce::ProgressBar> (parent);
+    return bar->getAccessibilityHandler()->getValueInterface()->getCurrentValue();
+}
+
+inline juce::DocumentWindow* topLevelWindow (const juce::String& name)
+{
+    for (int i = 0; i < juce::TopLevelWindow::getNumTopLevelWindows(); ++i)
+        if (auto* w = dynamic_cast<juce::DocumentWindow*> (juce::TopLevelWindow::getTopLevelWindow (i)))
+            if (w->getName() == name)
+                return w;
+
+    return nullptr;
+}
+} // namespace screen_probe
