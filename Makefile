@@ -37,7 +37,7 @@ test: build
 
 # The test suite twice more: with ThreadSanitizer, and with AddressSanitizer plus UndefinedBehaviorSanitizer.
 SANITIZE_CMAKE_ARGS = -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DFIRMWARE_SYX="$(FIRMWARE_SYX)"
-export TSAN_OPTIONS = halt_on_error=1 second_deadlock_stack=1
+export TSAN_OPTIONS = halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp
 export ASAN_OPTIONS = halt_on_error=1 detect_stack_use_after_return=1
 export UBSAN_OPTIONS = halt_on_error=1 print_stacktrace=1
 

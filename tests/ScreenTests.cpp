@@ -128,7 +128,12 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
 {
     pickPort (1);
     std::atomic<int> writesWhileChooserEnabled { 0 };
-    ports.device (0).onSend = [&] { writesWhileChooserEnabled += midi().isEnabled() ? 1 : 0; };
+    ports.device (0).onSend = [&]
+    {
+        // On the transfer thread: the component is read under the message-thread lock, as it is written.
+        const juce::MessageManagerLock mmLock;
+        writesWhileChooserEnabled += midi().isEnabled() ? 1 : 0;
+    };
 
     // What the click itself leaves: a message posted when the click arrives runs right after its
     // handling, before anything the transfer posts.
