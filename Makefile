@@ -16,7 +16,9 @@ else
   WITH_DISPLAY =
 endif
 
-.PHONY: all deps configure build run test sanitize bench clean
+PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
+
+.PHONY: all deps configure build run test sanitize bench screenshot clean
 
 all: build
 
@@ -30,7 +32,14 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	@echo "The application is not there yet: this build has the library, the host tools and the tests."
+	@if [ -z "$(DISPLAY)$(WAYLAND_DISPLAY)" ]; then \
+	    echo "No display to show the program on; 'make screenshot' starts it on a virtual one and takes pictures."; \
+	else \
+	    "$(PROGRAM)"; \
+	fi
+
+screenshot: build
+	@tools/screenshot.sh "$(PROGRAM)" $(BUILD_DIR)/screenshots
 
 test: build
 	@cd $(BUILD_DIR) && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "MainWindow.h"
+
+/** The application object: creates, sizes and shows the main window at start, and deletes it at
+    shut-down. Only one copy of the program runs at a time. */
+class Application : public juce::JUCEApplication
+{
+public:
+    Application() = default;
+    ~Application() override = default;
+
+    const juce::String getApplicationName() override { return "Flashmere by Korvane"; }
+    const juce::String getApplicationVersion() override { return "1.0"; }
+    bool moreThanOneInstanceAllowed() override { return false; }
+
+    void initialise (const juce::String& commandLine) override;
+    void shutdown() override;
+
+private:
+    std::unique_ptr<MainWindow> mainWindow;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Application)
+};

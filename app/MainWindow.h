@@ -1,0 +1,26 @@
+#pragma once
+
+#include "screens/ContentComp.h"
+
+/** The program's one window: the framework's own title bar with a close button, and the update screen
+    filling the rest. Closing it stops a running transfer before the application is asked to quit. */
+class MainWindow : public juce::DocumentWindow
+{
+public:
+    /** The command line goes on to the update screen, which does not use it. The program passes no
+        ports and gets the platform's MIDI output ports. */
+    explicit MainWindow (juce::String commandLine,
+                         MidiOutputPorts& ports = MidiOutputPorts::getPlatformPorts());
+    ~MainWindow() override;
+
+    void closeButtonPressed() override;
+
+    /** The window title for a firmware: name, " - version ", version, and the build when there is one. */
+    static juce::String composeTitle (const FirmwareDescriptor& firmware);
+
+    /** The update screen, owned through the window's content slot. */
+    ContentComp* contentComp = nullptr;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
+};
