@@ -1,5 +1,6 @@
 #include "midi/MidiInterfaceClass.h"
 #include "support/InMemoryMidiPorts.h"
+#include "support/ChangeCounter.h"
 #include "support/MessageLoop.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +12,6 @@ using testing_support::pumpUntil;
 
 namespace
 {
-struct ChangeCounter : public juce::ChangeListener
-{
-    void changeListenerCallback (juce::ChangeBroadcaster*) override { ++count; }
-    int count = 0;
-};
 
 juce::ComboBox& selectorOf (juce::Component& c)
 {

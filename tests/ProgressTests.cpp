@@ -1,3 +1,4 @@
+#include "support/ChangeCounter.h"
 #include "support/MessageLoop.h"
 #include "transfer/ProgressClass.h"
 
@@ -5,15 +6,6 @@
 
 using testing_support::pumpFor;
 using testing_support::pumpUntil;
-
-namespace
-{
-struct ChangeCounter : public juce::ChangeListener
-{
-    void changeListenerCallback (juce::ChangeBroadcaster*) override { ++count; }
-    int count = 0;
-};
-} // namespace
 
 TEST (ProgressRounding, RoundsToWholePercentWithHalvesToEven)
 {
