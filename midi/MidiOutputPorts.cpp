@@ -1,5 +1,9 @@
 #include "MidiOutputPorts.h"
 
+#if JUCE_LINUX
+#include "AlsaRawMidiPorts.h"
+#endif
+
 namespace
 {
 class FrameworkOutputPort : public MidiOutputPort
@@ -54,8 +58,18 @@ private:
 };
 } // namespace
 
-MidiOutputPorts& MidiOutputPorts::getPlatformPorts()
+MidiOutputPorts& MidiOutputPorts::getFrameworkPorts()
 {
     static FrameworkOutputPorts ports;
     return ports;
+}
+
+MidiOutputPorts& MidiOutputPorts::getPlatformPorts()
+{
+#if JUCE_LINUX
+    static AlsaRawMidiPorts ports;
+    return ports;
+#else
+    return getFrameworkPorts();
+#endif
 }

@@ -28,6 +28,9 @@ public:
     /** Opens the port at this position of the last list taken; null when it cannot be opened. */
     virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
 
-    /** The platform's MIDI output ports, through the framework. */
+    /** The ports the program uses: on Linux the ALSA raw MIDI ports, elsewhere the framework's. */
     static MidiOutputPorts& getPlatformPorts();
+
+    /** The framework's MIDI output ports (on Linux, ports of the ALSA sequencer). */
+    static MidiOutputPorts& getFrameworkPorts();
 };
