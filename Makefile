@@ -18,7 +18,7 @@ endif
 
 PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
 
-.PHONY: all deps configure build run test sanitize bench screenshot clean
+.PHONY: all deps configure build run test sanitize bench screenshot e2e clean
 
 all: build
 
@@ -64,5 +64,9 @@ bench: deps
 	@cmake --build build-release -j $(JOBS) --target transfer_benchmark
 	@$(WITH_DISPLAY) build-release/bench/transfer_benchmark
 
+# Proof of delivery on the real Linux MIDI stack, in a virtual machine (not part of make test).
+e2e: deps
+	@tools/e2e/run-e2e.sh
+
 clean:
-	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release
+	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, and nothing when all are present.
+# Installs the Debian packages the build and the tests need (or those named as arguments), and
+# nothing when all are present.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config make juce-modules-source xvfb xauth
           libgtest-dev libbenchmark-dev fonts-dejavu-core openbox xdotool x11-utils
           imagemagick libasound2-dev)
+[ $# -gt 0 ] && packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,66 @@
+// Compares what the device received with the firmware image, message by message.
+//
+//   compare_capture IMAGE.syx CAPTURE.bin
+//
+// Prints "intact" when the two are the same byte for byte; otherwise the first message that differs
+// and how many bytes arrived. Exits 0 only when intact.
+
+#include "firmware/SysexFraming.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace
+{
+std::vector<std::uint8_t> readAll (const char* path)
+{
+    std::ifstream in (path, std::ios::binary);
+    return { std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() };
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    if (argc != 3)
+    {
+        std::fprintf (stderr, "usage: compare_capture IMAGE.syx CAPTURE.bin\n");
+        return 2;
+    }
+
+    const auto image = readAll (argv[1]);
+    const auto capture = readAll (argv[2]);
+
+    if (image == capture)
+    {
+        std::printf ("intact: %zu bytes, %zu messages\n", capture.size(), sysex::countMessages (image.data(), image.size()));
+        return 0;
+    }
+
+    std::size_t offset = 0, message = 0;
+    const auto* end = image.data() + image.size();
+
+    for (;;)
+    {
+        const auto scan = sysex::scanMessage (image.data() + offset, end);
+
+        if (scan.result != sysex::MessageScan::Result::complete)
+            break;
+
+        const bool same = offset + scan.length <= capture.size()
+                          && std::equal (image.begin() + (long) offset, image.begin() + (long) (offset + scan.length),
+                                         capture.begin() + (long) offset);
+
+        if (! same)
+            break;
+
+        offset += scan.length;
+        ++message;
+    }
+
+    std::printf ("damaged: first differing message %zu (at byte %zu); received %zu of %zu bytes (%.1f%% lost)\n",
+                 message + 1, offset, capture.size(), image.size(),
+                 capture.size() >= image.size() ? 0.0 : 100.0 * double (image.size() - capture.size()) / double (image.size()));
+    return 1;
+}

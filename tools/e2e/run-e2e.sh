@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# End-to-end proof of delivery on the real Linux MIDI stack: boots Debian's own kernel in a virtual
+# machine with an emulated USB MIDI device, sends the carried image to it with the program's own
+# sending path (and, for comparison, the framework's sequencer path and amidi -s), and compares what
+# the device received with the image. Prints PASS or FAIL with the figures; exit code 0 only on PASS.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$top/build-e2e
+work=$build/guest
+runs=${E2E_RUNS:-3}
+
+# Host packages: the emulator, a static busybox, amidi and the kernel module tools.
+"$top/tools/install-deps.sh" qemu-system-x86 busybox-static alsa-utils cpio kmod
+
+# The programs that run in the guest, optimised.
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_E2E=ON \
+      -DCANTORA_BUILD_TESTS=OFF -DCANTORA_BUILD_APP=OFF -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" > /dev/null
+cmake --build "$build" --target send_firmware rawmidi_capture compare_capture
+
+image=${FIRMWARE_SYX:-$build/generated/cantora2-standin.syx}
+
+# Debian's own kernel, unpacked here (never installed on the host).
+kernel_dir=$work/kernel
+if [ ! -d "$kernel_dir/root/boot" ]; then
+    rm -rf "$kernel_dir" && mkdir -p "$kernel_dir"
+    (cd "$kernel_dir" && apt-get download linux-image-amd64 2> /dev/null)
+    package=$(dpkg-deb -f "$kernel_dir"/linux-image-amd64_*.deb Depends | sed 's/ *(.*//; s/,.*//')
+    (cd "$kernel_dir" && apt-get download "$package" 2> /dev/null)
+    dpkg-deb -x "$kernel_dir/${package}"_*.deb "$kernel_dir/root"
+fi
+version=$(ls "$kernel_dir/root/lib/modules" | head -n 1)
+depmod -b "$kernel_dir/root" "$version"
+
+# The initramfs: busybox, the modules in load order, the programs with their libraries, ALSA's
+# configuration, the image, and the init script.
+rootfs=$work/rootfs
+rm -rf "$rootfs" && mkdir -p "$rootfs"/{bin,modules,usr/share,tmp}
+cp /bin/busybox "$rootfs/bin/busybox"
+
+: > "$rootfs/modules/order"
+for module in dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-seq-midi snd-seq; do
+    modprobe -d "$kernel_dir/root" -S "$version" --show-depends "$module"
+done | awk '$1 == "insmod" && !seen[$2]++ { print $2 }' | while read -r ko; do
+    cp "$ko" "$rootfs/modules/"
+    basename "$ko" >> "$rootfs/modules/order"
+done
+
+copy_with_libraries() {
+    local program=$1
+    cp "$program" "$rootfs/bin/"
+    ldd "$program" | awk '/=>/ { print $3 } /^\s*\/lib/ { print $1 }' | while read -r lib; do
+        [ -n "$lib" ] && [ -e "$lib" ] || continue
+        mkdir -p "$rootfs$(dirname "$lib")"
+        cp -L "$lib" "$rootfs$lib"
+    done
+}
+for program in "$build/tools/e2e/send_firmware" "$build/tools/e2e/rawmidi_capture" \
+               "$build/tools/e2e/compare_capture" /usr/bin/amidi; do
+    copy_with_libraries "$program"
+done
+mkdir -p "$rootfs/lib64" && cp -L /lib64/ld-linux-x86-64.so.2 "$rootfs/lib64/"
+cp -r /usr/share/alsa "$rootfs/usr/share/alsa"
+cp "$image" "$rootfs/image.syx"
+sed "s/^runs=.*/runs=$runs/" "$top/tools/e2e/guest-init.sh" > "$rootfs/init"
+chmod +x "$rootfs/init"
+(cd "$rootfs" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
+
+# Boot it, with a bound on the host side; the guest powers itself off.
+log=$work/console.log
+echo "Booting the test machine (software emulation; about a minute)..."
+start=$(date +%s)
+timeout 540 qemu-system-x86_64 -m 1024 -smp 2 -nographic -no-reboot \
+    -kernel "$kernel_dir/root/boot/vmlinuz-$version" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 quiet panic=-1 rdinit=/init" > "$log" 2>&1 || true
+total=$(( $(date +%s) - start ))
+
+tr -d '\r' < "$log" | grep '^E2E' | sed 's/^E2E //' || true
+echo "total: ${total} s (boot, device set-up, $(( runs + 2 )) transfers)"
+
+# Times: the program's own transfer against amidi -s.
+tr -d '\r' < "$log" | awk '
+    /^E2E case="program/ { for (i = 1; i <= NF; i++) if ($i ~ /^transfer_ms=/) { split($i, a, "="); sum += a[2]; n++ } }
+    /^E2E case="amidi/   { for (i = 1; i <= NF; i++) if ($i ~ /^wall_ms=/) { split($i, a, "="); peer = a[2] } }
+    END { if (n > 0 && peer > 0) printf "program mean %.0f ms, amidi -s %d ms, ratio %.2f\n", sum / n, peer, (sum / n) / peer }'
+
+if tr -d '\r' < "$log" | grep -q '^E2E PASS'; then
+    echo "PASS"
+else
+    echo "FAIL (console: $log)"
+    exit 1
+fi
