@@ -128,10 +128,11 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
 {
     pickPort (1);
     std::atomic<int> writesWhileChooserEnabled { 0 };
+    MessageThreadLock transferThreadLock (*screen->protocol);
     ports.device (0).onSend = [&]
     {
         // On the transfer thread: the component is read under the message-thread lock, as it is written.
-        const juce::MessageManagerLock mmLock;
+        const MessageThreadLock::ScopedAcquire mmLock (transferThreadLock);
         writesWhileChooserEnabled += midi().isEnabled() ? 1 : 0;
     };
 

@@ -19,9 +19,12 @@ void ProgressClass::setProgress (double fraction)
         return;
 
     progress.store (newProgress);
+    broadcastUnderMessageThreadLock();
+}
 
-    // On the transfer thread the lock gives up when the thread is asked to exit, so a stop is never
-    // held up here; on the message thread it is gained at once.
+void ProgressClass::broadcastUnderMessageThreadLock()
+{
+    // On the message thread the lock is gained at once.
     const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread());
 
     if (mmLock.lockWasGained())

@@ -26,6 +26,12 @@ public:
 
     juce::String getStatus() const;
 
+protected:
+    /** Sends the change message while holding the message-thread lock; a lock not gained sends
+        nothing. This one waits for the lock as long as it takes unless the calling thread is asked to
+        exit; a transfer object takes it through its own long-lived lock. */
+    virtual void broadcastUnderMessageThreadLock();
+
 private:
     // Thread crossing: the status is written on the transfer thread and read on the message thread;
     // both hold statusLock while they touch it.

@@ -28,10 +28,18 @@ bool ProtocolBaseClass::isFailureStatus (const juce::String& status)
     return status.startsWith ("Update failed");
 }
 
+void ProtocolBaseClass::broadcastUnderMessageThreadLock()
+{
+    const MessageThreadLock::ScopedAcquire mmLock (messageThreadLock);
+
+    if (mmLock.lockWasGained())
+        sendChangeMessage();
+}
+
 bool ProtocolBaseClass::setInterfaceEnabled (bool shouldBeEnabled)
 {
     // Called on the transfer thread; the lock watches this thread's exit flag.
-    const juce::MessageManagerLock mmLock (this);
+    const MessageThreadLock::ScopedAcquire mmLock (messageThreadLock);
 
     if (! mmLock.lockWasGained())
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MessageThreadLock.h"
 #include "ProgressClass.h"
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/InterfaceBaseClass.h"
@@ -29,6 +30,10 @@ public:
     static bool isFailureStatus (const juce::String& status);
 
 protected:
+    /** On the transfer thread, through the thread's own lock: gives up when the thread is asked to
+        exit, so a stop is never held up here. */
+    void broadcastUnderMessageThreadLock() override;
+
     /** Enables or disables the device interface under the message-thread lock. The wait for the lock
         gives up when this thread is asked to exit; then nothing is called and false is returned. */
     bool setInterfaceEnabled (bool shouldBeEnabled);
@@ -37,5 +42,7 @@ protected:
     const FirmwareDescriptor* firmware = nullptr;
 
 private:
+    MessageThreadLock messageThreadLock { *this };
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ProtocolBaseClass)
 };
