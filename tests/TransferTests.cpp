@@ -46,10 +46,12 @@ struct TransferFixture : public ::testing::Test
         box->setSelectedId (1);
         pumpUntil ([this] { return midi.isConnected(); });
 
-        device().onSend = [this]
+        // The object itself, not the owning pointer, which the message thread resets to destroy it
+        // while its thread still runs.
+        device().onSend = [this, transfer = protocol.get()]
         {
             const std::lock_guard<std::mutex> guard (recordLock);
-            records.push_back ({ protocol->progress.load(), protocol->getStatus(), midi.isEnabled() });
+            records.push_back ({ transfer->progress.load(), transfer->getStatus(), midi.isEnabled() });
         };
     }
 

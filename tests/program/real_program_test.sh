@@ -13,14 +13,23 @@ exit_bound=${CANTORA_EXIT_BOUND_S:-1}
 pid=""
 failed=0
 
+program_log=$(mktemp)
+
 fail() { echo "FAIL: $*"; failed=1; }
 
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; wait 2>/dev/null; }
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    wait 2>/dev/null
+    if [ "$failed" -ne 0 ] && [ -s "$program_log" ]; then
+        echo "--- what the program printed:"; tail -n 60 "$program_log"
+    fi
+    rm -f "$program_log"
+}
 trap cleanup EXIT
 
 # Starts the program and waits (at most 10 s) for its window; sets pid and window.
 start_program() {
-    "$program" "$@" > /dev/null 2>&1 &
+    "$program" "$@" > "$program_log" 2>&1 &
     pid=$!
     window=$(timeout 10 xdotool search --sync --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
     [ -n "$window" ] || { fail "no window titled '$title' within 10 s"; exit 1; }
@@ -98,7 +107,13 @@ case "$case_name" in
         sleep 1
         start_program
         sleep 1
-        xdotool windowactivate --sync "$window" 2> /dev/null || xdotool windowfocus --sync "$window"
+        # The key goes to the focused window: wait until that is the program's.
+        for _ in $(seq 100); do
+            xdotool windowactivate "$window" 2> /dev/null || xdotool windowfocus "$window" 2> /dev/null
+            [ "$(xdotool getwindowfocus 2> /dev/null)" = "$window" ] && break
+            sleep 0.05
+        done
+        [ "$(xdotool getwindowfocus 2> /dev/null)" = "$window" ] || fail "the window never got the focus"
         xdotool key --clearmodifiers alt+F4
         start=$(date +%s%N)
         wait_for_exit "$exit_bound" && [ "$status" -eq 0 ] || fail "exit code ${status:-none}"
