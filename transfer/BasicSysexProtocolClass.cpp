@@ -94,7 +94,9 @@ void BasicSysexProtocolClass::run()
         sentFraction = fraction;
     }
 
-    if (threadShouldExit())
+    // Completed only when every byte is out: not after an exit request, nor after a lock that could
+    // not be had because the message loop is gone.
+    if (threadShouldExit() || fraction != 1.0)
         return;
 
     setStatus (completedStatus);
