@@ -6,6 +6,12 @@ set -uo pipefail
 
 program=$1
 case_name=$2
+
+# Each case gets an X server of its own: other tests open windows with the same title, and the
+# pointer and keys used here must reach this program alone.
+if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
+    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
 title="Cantora 2 - version 1.0.02 B37"
 # How long the program may take to end after a close request: one second, longer for sanitizer builds,
 # whose exit runs the sanitizer's own checks.
@@ -96,12 +102,7 @@ case "$case_name" in
         ;;
 
     window-manager-close)
-        # A window manager delivers the close request (alt+F4 is its close binding). It runs on an X
-        # server of its own, so that it manages no other test's windows.
-        if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
-            trap - EXIT
-            exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-        fi
+        # A window manager delivers the close request (alt+F4 is its close binding).
         openbox > /dev/null 2>&1 &
         wm=$!
         sleep 1
