@@ -17,7 +17,13 @@ mkdir -p "$out"
 pid=$!
 trap 'kill $pid 2> /dev/null || true' EXIT
 
-window=$(timeout 10 xdotool search --sync --onlyvisible --name "^Cantora 2 - version" | head -n 1)
+window=""
+for _ in $(seq 200); do
+    window=$(xdotool search --onlyvisible --name "^Cantora 2 - version" 2> /dev/null | head -n 1)
+    [ -n "$window" ] && break
+    sleep 0.05
+done
+[ -n "$window" ] || { echo "The program's window did not appear."; exit 1; }
 sleep 1
 import -window "$window" "$out/main-window.png"
 

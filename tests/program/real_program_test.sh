@@ -37,7 +37,13 @@ trap cleanup EXIT
 start_program() {
     "$program" "$@" > "$program_log" 2>&1 &
     pid=$!
-    window=$(timeout 10 xdotool search --sync --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
+    # Asked again and again: a search can fail outright when a window goes while it walks the tree.
+    window=""
+    for _ in $(seq 200); do
+        window=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        sleep 0.05
+    done
     [ -n "$window" ] || { fail "no window titled '$title' within 10 s"; exit 1; }
 }
 
