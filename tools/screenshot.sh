@@ -19,7 +19,7 @@ trap 'kill $pid 2> /dev/null || true' EXIT
 
 window=""
 for _ in $(seq 200); do
-    window=$(xdotool search --onlyvisible --name "^Cantora 2 - version" 2> /dev/null | head -n 1)
+    window=$(xdotool search --onlyvisible --name "^Cantora 2 - version" 2> /dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     sleep 0.05
 done
