@@ -81,7 +81,16 @@ TEST (MainWindowClose, StopsATransferAndAsksToQuitPromptly)
     InMemoryMidiPorts ports ({ "Cantora 2" });
     ports.device (0).microsecondsPerMessage = 300;
 
-    MainWindow window ("", ports);
+    struct CountingWindow : public MainWindow
+    {
+        using MainWindow::MainWindow;
+        void closeButtonPressed() override
+        {
+            ++closeRequests;
+            MainWindow::closeButtonPressed();
+        }
+        int closeRequests = 0;
+    } window ("", ports);
     window.centreWithSize (650, 400);
     auto& screen = *window.contentComp;
 
@@ -92,8 +101,9 @@ TEST (MainWindowClose, StopsATransferAndAsksToQuitPromptly)
 
     const auto sentAtClose = ports.device (0).getNumMessages();
     const auto start = juce::Time::getMillisecondCounterHiRes();
-    window.getCloseButton()->triggerClick();
+    requestClose (window);
     ASSERT_TRUE (pumpUntil ([&] { return app.quitRequests > 0; }));
+    EXPECT_EQ (window.closeRequests, 1);
 
     EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 1000.0);
     EXPECT_FALSE (screen.protocol->isThreadRunning()) << "stopped, not left to be killed";

@@ -70,7 +70,7 @@ TEST_F (HelpWindow, CloseButtonHidesTheSameWindowWithItsTextWhereItWas)
     auto* editorBefore = &editor();
     editorBefore->setCaretPosition (800);
 
-    window.getCloseButton()->triggerClick();
+    screen_probe::requestClose (window);
     pumpFor (100);
     EXPECT_FALSE (window.isVisible());
 

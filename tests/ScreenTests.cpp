@@ -317,7 +317,7 @@ TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)
     EXPECT_NEAR (window->getScreenBounds().getCentreX(), area.getCentreX(), 1);
     EXPECT_NEAR (window->getScreenBounds().getCentreY(), area.getCentreY(), 1);
 
-    window->getCloseButton()->triggerClick();
+    requestClose (*window);
     ASSERT_TRUE (pumpUntil ([&] { return ! window->isVisible(); }));
     help().triggerClick();
     ASSERT_TRUE (pumpUntil ([&] { return window->isVisible(); }));

@@ -38,6 +38,20 @@ inline double barValue (juce::Component& parent)
     return bar->getAccessibilityHandler()->getValueInterface()->getCurrentValue();
 }
 
+/** What a click on a window's close button, or the system's close request, calls. A click itself is
+    not posted here: the framework disables the title-bar buttons while their window is not the active
+    one, and the windows of other tests on the same display take the focus at any moment. The real
+    click on the program's own close button is tested on an X server of its own. */
+inline void requestClose (juce::DocumentWindow& window)
+{
+    juce::MessageManager::callAsync (
+        [w = juce::Component::SafePointer<juce::DocumentWindow> (&window)]
+        {
+            if (w != nullptr)
+                w->closeButtonPressed();
+        });
+}
+
 inline juce::DocumentWindow* topLevelWindow (const juce::String& name)
 {
     for (int i = 0; i < juce::TopLevelWindow::getNumTopLevelWindows(); ++i)
