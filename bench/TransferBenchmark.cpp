@@ -6,6 +6,7 @@
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/MidiInterfaceClass.h"
 #include "support/InMemoryMidiPorts.h"
+#include "support/ScreenProbe.h"
 #include "transfer/BasicSysexProtocolClass.h"
 
 #include <cstdio>
@@ -70,9 +71,7 @@ private:
     void selectPortAndStart()
     {
         // Picks the port as a user's choice does; it opens when the notification arrives.
-        for (auto* child : midi.getChildren())
-            if (auto* box = dynamic_cast<juce::ComboBox*> (child))
-                box->setSelectedId (1);
+        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
 
         juce::MessageManager::callAsync ([this] { startRun(); });
     }

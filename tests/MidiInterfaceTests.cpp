@@ -2,6 +2,7 @@
 #include "support/InMemoryMidiPorts.h"
 #include "support/ChangeCounter.h"
 #include "support/MessageLoop.h"
+#include "support/ScreenProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +16,7 @@ namespace
 
 juce::ComboBox& selectorOf (juce::Component& c)
 {
-    for (auto* child : c.getChildren())
-        if (auto* box = dynamic_cast<juce::ComboBox*> (child))
-            return *box;
-
-    throw std::runtime_error ("no combo box");
+    return *screen_probe::find<juce::ComboBox> (c);
 }
 
 struct Entry

@@ -2,6 +2,7 @@
 #include "midi/MidiInterfaceClass.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
+#include "support/ScreenProbe.h"
 #include "transfer/BasicSysexProtocolClass.h"
 
 #include <gtest/gtest.h>
@@ -37,13 +38,7 @@ struct TransferFixture : public ::testing::Test
         , protocol (std::make_unique<BasicSysexProtocolClass> (&midi, &firmware))
     {
         pumpFor (20);
-        juce::ComboBox* box = nullptr;
-
-        for (auto* child : midi.getChildren())
-            if (auto* b = dynamic_cast<juce::ComboBox*> (child))
-                box = b;
-
-        box->setSelectedId (1);
+        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
         pumpUntil ([this] { return midi.isConnected(); });
 
         // The object itself, not the owning pointer, which the message thread resets to destroy it

@@ -70,7 +70,7 @@ void BasicSysexProtocolClass::run()
 
         if (scan.result != sysex::MessageScan::Result::complete)
         {
-            fail (imageDamagedStatus);
+            finish (imageDamagedStatus);
             return;
         }
 
@@ -80,7 +80,7 @@ void BasicSysexProtocolClass::run()
         // The message goes out from inside the image, with no copy of its own.
         if (deviceInterface->write (messageStart, length) < length)
         {
-            fail (portFailedStatus);
+            finish (portFailedStatus);
             return;
         }
 
@@ -99,14 +99,12 @@ void BasicSysexProtocolClass::run()
     if (threadShouldExit() || fraction != 1.0)
         return;
 
-    setStatus (completedStatus);
-    readPosition = firmware->data;
-    setInterfaceEnabled (true);
+    finish (completedStatus);
 }
 
-void BasicSysexProtocolClass::fail (const char* reason)
+void BasicSysexProtocolClass::finish (const char* outcome)
 {
-    setStatus (reason);
+    setStatus (outcome);
     readPosition = firmware->data;
     setInterfaceEnabled (true);
 }

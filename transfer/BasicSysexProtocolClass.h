@@ -21,8 +21,8 @@ public:
     void run() override;
 
 private:
-    /** Ends a transfer that could not go on: publishes the reason and gives the interface back. */
-    void fail (const char* reason);
+    /** Ends a transfer, completed or not: publishes the outcome, rewinds, gives the interface back. */
+    void finish (const char* outcome);
 
     // Thread crossing: sentFraction is written by the transfer thread after every message and by
     // startTransfer() on the message thread; both hold fractionLock while they touch it.
