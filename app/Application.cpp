@@ -2,7 +2,7 @@
 
 void Application::initialise (const juce::String& commandLine)
 {
-    mainWindow = std::make_unique<MainWindow> (commandLine);
+    mainWindow = std::make_unique<MainWindow> (commandLine, ports);
     mainWindow->centreWithSize (650, 400);
     mainWindow->setVisible (true);
     mainWindow->setResizeLimits (650, 400, 650, 400);

@@ -7,7 +7,12 @@
 class Application : public juce::JUCEApplication
 {
 public:
-    Application() = default;
+    /** The program passes no ports and gets the platform's MIDI output ports; tests pass their own. */
+    explicit Application (MidiOutputPorts& portsToUse = MidiOutputPorts::getPlatformPorts())
+        : ports (portsToUse)
+    {
+    }
+
     ~Application() override = default;
 
     const juce::String getApplicationName() override { return "Flashmere by Korvane"; }
@@ -18,6 +23,7 @@ public:
     void shutdown() override;
 
 private:
+    MidiOutputPorts& ports;
     std::unique_ptr<MainWindow> mainWindow;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Application)

@@ -5,16 +5,35 @@
 #include <string>
 #include <vector>
 
-/** The ALSA raw MIDI output ports of this machine. Each message is written with blocking writes, so
-    the device paces the transfer: a send returns only once the device has taken the whole message.
-    (The sequencer, which the framework sends through on Linux, drops data when a USB MIDI port's
-    buffer is full and tells nobody.) */
+/** The ALSA raw MIDI output ports of this machine. The device paces the transfer: a send returns only
+    once the device has taken the whole message. (The sequencer, which the framework sends through on
+    Linux, drops data when a USB MIDI port's buffer is full and tells nobody.)
+
+    Every wait of a send watches the sending thread's exit flag and the port's descriptors, so a stop
+    request or an unplug ends it at once, and a port is closed on a thread of its own, since closing a
+    raw MIDI port waits for the device. */
 class AlsaRawMidiPorts : public MidiOutputPorts
 {
 public:
     juce::StringArray getOutputNames() override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
 
+    /** How long the device must still be there after the last message before a transfer counts as
+        delivered: longer than the kernel takes to notice an unplug behind a USB hub, whose status is
+        read every 256 ms at the slowest. */
+    static constexpr int confirmationMilliseconds = 500;
+
+    /** A device that takes no byte for this long has stopped: the kernel's own limit for a drain. */
+    static constexpr int stallMilliseconds = 10000;
+
 private:
-    std::vector<std::string> addresses; // "hw:C,D,S" of each port of the last list, in its order
+    struct Output
+    {
+        std::string address;  // "hw:C,D,S"
+        std::string baseName; // the name without the address
+    };
+
+    static std::vector<Output> listOutputs();
+
+    std::vector<Output> outputs; // the last list, in its order
 };

@@ -16,6 +16,11 @@ public:
         an open port, and 0 when it reached none. May be called on a thread other than the message thread. */
     virtual int write (const juce::uint8* bytes, int numBytes) = 0;
 
+    /** After the last message: waits until the device has taken everything written, and checks that
+        it is still there. False when it is not, or when nothing is open. May be called on a thread
+        other than the message thread. */
+    virtual bool confirmDelivery() = 0;
+
     /** True when the interface has what it needs open to work. */
     virtual bool isConnected() = 0;
 

@@ -31,6 +31,7 @@ MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
 
 MidiInterfaceClass::~MidiInterfaceClass()
 {
+    cancelPendingUpdate();
     outputSelector->removeListener (this);
 
     // Children first (the caption and the selector), then the port, as the members are declared.
@@ -51,16 +52,40 @@ int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
 {
     const juce::ScopedLock sl (portLock);
 
-    if (midiOutput == nullptr || numBytes <= 0 || ! midiOutput->sendMessage (bytes, numBytes))
+    if (midiOutput == nullptr || portFailed || numBytes <= 0)
         return 0;
 
-    return numBytes;
+    return checkPort (midiOutput->sendMessage (bytes, numBytes)) ? numBytes : 0;
+}
+
+bool MidiInterfaceClass::confirmDelivery()
+{
+    const juce::ScopedLock sl (portLock);
+    return midiOutput != nullptr && ! portFailed && checkPort (midiOutput->confirmDelivery());
+}
+
+bool MidiInterfaceClass::checkPort (bool succeeded)
+{
+    // A wait given up because the transfer is being stopped says nothing about the port.
+    if (! succeeded && ! juce::Thread::currentThreadShouldExit())
+    {
+        portFailed = true;
+        triggerAsyncUpdate();
+    }
+
+    return succeeded;
+}
+
+void MidiInterfaceClass::handleAsyncUpdate()
+{
+    if (portFailed)
+        outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
 }
 
 bool MidiInterfaceClass::isConnected()
 {
     // Read on the message thread, the only thread that replaces midiOutput.
-    return midiOutput != nullptr;
+    return midiOutput != nullptr && ! portFailed;
 }
 
 int MidiInterfaceClass::getPreferredHeight()
@@ -85,12 +110,14 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
     {
         const juce::ScopedLock sl (portLock);
         midiOutput = nullptr; // the old port is closed before the new one opens
+        portFailed = false;
         midiOutput = ports.openOutput (id - 1);
     }
     else if (id == numOutputs + 1)
     {
         const juce::ScopedLock sl (portLock);
         midiOutput = nullptr;
+        portFailed = false;
     }
     else
     {

@@ -5,8 +5,11 @@
 
 /** The MIDI output port chooser: a caption over a combo box listing the output ports found when it was
     built, with "(Disconnected)" first. It owns the port picked, sends messages through it, and
-    broadcasts a change after every change of port. */
-class MidiInterfaceClass : public InterfaceBaseClass, private juce::ComboBox::Listener
+    broadcasts a change after every change of port. A port that fails is closed and the chooser goes
+    back to "(Disconnected)", as if the user had picked it. */
+class MidiInterfaceClass : public InterfaceBaseClass,
+                           private juce::ComboBox::Listener,
+                           private juce::AsyncUpdater
 {
 public:
     /** Lists the ports of portsToUse once; the program passes none and gets the platform's ports. */
@@ -15,6 +18,7 @@ public:
 
     int read (juce::uint8* dest, unsigned int maxBytes) override;
     int write (const juce::uint8* bytes, int numBytes) override;
+    bool confirmDelivery() override;
     bool isConnected() override;
     int getPreferredHeight() override;
 
@@ -22,16 +26,24 @@ public:
 
 private:
     void comboBoxChanged (juce::ComboBox* changedBox) override;
+    void handleAsyncUpdate() override;
+
+    /** Called with portLock held after a call on the port: a failure that is not an abandoned wait
+        marks the port failed and asks the message thread to close it. */
+    bool checkPort (bool succeeded);
 
     MidiOutputPorts& ports;
     int numOutputs = 0;
     juce::StringArray outputNames;
 
     // Thread crossing: midiOutput is replaced only on the message thread (comboBoxChanged) and used by
-    // the transfer thread in write(). Both hold portLock while they do, so a change of port waits for
-    // the send in flight and no send ever uses a port that has been closed.
+    // the transfer thread in write() and confirmDelivery(). Both hold portLock while they do, so a
+    // change of port waits for the send in flight and no send ever uses a port that has been closed.
+    // portFailed is set by the transfer thread under portLock when the port fails, cleared by the
+    // message thread under portLock when the port is replaced, and read by isConnected() there.
     juce::CriticalSection portLock;
     std::unique_ptr<MidiOutputPort> midiOutput;
+    std::atomic<bool> portFailed { false };
 
     std::unique_ptr<juce::ComboBox> outputSelector;
     std::unique_ptr<juce::Label> outputLabel;

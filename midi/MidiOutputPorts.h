@@ -4,7 +4,11 @@
 
 #include <memory>
 
-/** One open MIDI output port. Closing it is deleting it. */
+/** One open MIDI output port. Closing it is deleting it, which never keeps the caller waiting for
+    the device: a port that still has to wait for it closes on a thread of its own.
+
+    The two calls that wait for the device end at once, returning false, when the juce::Thread that
+    called them is asked to exit; the abandoned wait leaves the port as it is. */
 class MidiOutputPort
 {
 public:
@@ -13,6 +17,10 @@ public:
     /** Sends one complete message and returns once the port has taken it; false when the whole
         message could not be handed over. */
     virtual bool sendMessage (const juce::uint8* bytes, int numBytes) = 0;
+
+    /** After the last message: waits until the device has taken everything sent, and checks that it
+        is still there; false when it is not. */
+    virtual bool confirmDelivery() = 0;
 };
 
 /** The MIDI output ports the program can reach: their names, and a way to open one of them. The

@@ -8,42 +8,56 @@ bool sendRawMidiMessage (RawMidiStream& stream, const std::uint8_t* bytes, std::
 {
     maxBytesPerWrite = std::max<std::size_t> (maxBytesPerWrite, 1);
 
-    while (size > 0)
+    const auto drain = [&stream]
     {
-        const long written = stream.write (bytes, std::min (size, maxBytesPerWrite));
-
-        if (written == -EINTR || written == -EAGAIN)
-            continue;
-
-        if (written <= 0)
-            return false;
-
-        // Drained before the next write: the kernel then transmits nothing that the next write has
-        // published but not yet copied.
         int drained;
 
         do
             drained = stream.drain();
-        while (drained == -EINTR || drained == -EAGAIN);
+        while (drained == -EINTR);
 
-        if (drained < 0)
+        return drained == 0;
+    };
+
+    while (size > 0)
+    {
+        const long written = stream.write (bytes, std::min (size, maxBytesPerWrite));
+
+        if (written == -EINTR)
+            continue;
+
+        // No room: wait until the device has taken what is there, then offer the bytes again.
+        if (written == -EAGAIN)
+        {
+            if (! drain())
+                return false;
+
+            continue;
+        }
+
+        // Drained before the next write: the kernel then transmits nothing that the next write has
+        // published but not yet copied.
+        if (written <= 0 || ! drain())
             return false;
 
-        bytes += written;
-        size -= static_cast<std::size_t> (std::min<long> (written, static_cast<long> (size)));
+        const auto taken = std::min (static_cast<std::size_t> (written), size);
+        bytes += taken;
+        size -= taken;
     }
 
     return true;
 }
 
-std::string rawMidiPortName (const std::string& deviceName, const std::string& subdeviceName,
-                             unsigned int subdeviceCount, int card, int device, int subdevice)
+std::string rawMidiPortBaseName (const std::string& deviceName, const std::string& subdeviceName,
+                                 unsigned int subdeviceCount)
 {
-    auto name = deviceName.empty() ? std::string ("MIDI") : deviceName;
-
     if (subdeviceCount > 1 && ! subdeviceName.empty() && subdeviceName != deviceName)
-        name = subdeviceName;
+        return subdeviceName;
 
-    return name + " (hw:" + std::to_string (card) + "," + std::to_string (device) + "," +
-           std::to_string (subdevice) + ")";
+    return deviceName.empty() ? std::string ("MIDI") : deviceName;
+}
+
+std::string rawMidiAddress (int card, int device, int subdevice)
+{
+    return "hw:" + std::to_string (card) + "," + std::to_string (device) + "," + std::to_string (subdevice);
 }

@@ -125,11 +125,17 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
         progressValue = protocol->progress.load();
         const auto status = protocol->getStatus();
 
-        // Done, or a transfer that ended early: the user can pick a port and try again.
-        if (progressValue == 1.0 || ProtocolBaseClass::isFailureStatus (status))
+        if (progressValue == 1.0)
         {
             updateButton->setEnabled (true);
             midiInterface->setEnabled (true);
+        }
+        else if (ProtocolBaseClass::isFailureStatus (status))
+        {
+            // A transfer that ended early: the user can try again on the port if it still works, or
+            // pick one first (a port that failed has gone back to "(Disconnected)").
+            midiInterface->setEnabled (true);
+            applyUpdateButtonLook();
         }
 
         progressLabel->setText ("Update progress: " + status, juce::dontSendNotification);

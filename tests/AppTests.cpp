@@ -1,4 +1,9 @@
+// The application object and its window, in a process of their own: the framework's application main
+// runs the program's Application (on in-memory ports), whose start runs these tests on the message
+// thread. One application object per process, as in the program.
+
 #include "app/Application.h"
+#include "support/FrameworkChecks.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
 #include "support/ScreenProbe.h"
@@ -6,18 +11,96 @@
 #include <gtest/gtest.h>
 
 using namespace screen_probe;
-using testing_support::pumpFor;
 using testing_support::pumpUntil;
 
 namespace
 {
-// The application object, with the quit request recorded instead of ending the test's message loop.
-struct RecordingApplication : public Application
+InMemoryMidiPorts& testPorts()
 {
+    static InMemoryMidiPorts ports ({ "Cantora 2" });
+    return ports;
+}
+
+/** The program's application object, with the ports of the tests; a quit request is recorded instead
+    of ending the loop that the tests run in. */
+struct TestApplication : public Application
+{
+    TestApplication()
+        : Application (testPorts())
+    {
+    }
+
+    // Test processes run side by side and beside the program: no single-instance lock here.
+    bool moreThanOneInstanceAllowed() override { return true; }
+
+    void initialise (const juce::String&) override
+    {
+        setApplicationReturnValue (RUN_ALL_TESTS());
+        quit();
+    }
+
     void systemRequestedQuit() override { ++quitRequests; }
+
     int quitRequests = 0;
 };
+
+TestApplication& app()
+{
+    return *dynamic_cast<TestApplication*> (juce::JUCEApplication::getInstance());
+}
+
+double millisecondsSince (double start)
+{
+    return juce::Time::getMillisecondCounterHiRes() - start;
+}
+
+/** The program's window as the application opens it, with a transfer started on the in-memory port. */
+struct OpenWindow : public ::testing::Test
+{
+    OpenWindow()
+    {
+        app().quitRequests = 0;
+        app().Application::initialise ("--some --arguments");
+        window = dynamic_cast<MainWindow*> (topLevelWindow ("Cantora 2 - version 1.0.02 B37"));
+    }
+
+    ~OpenWindow() override
+    {
+        device().release();
+        app().shutdown();
+    }
+
+    InMemoryMidiPorts::Device& device() { return testPorts().device (0); }
+
+    void startTransfer()
+    {
+        auto& screen = *window->contentComp;
+        find<juce::ComboBox> (screen)->setSelectedId (1);
+        ASSERT_TRUE (pumpUntil ([&] { return button (screen, "update")->isEnabled(); }));
+        button (screen, "update")->triggerClick();
+    }
+
+    // Closes as the user does, and waits until the application is asked to quit: within a second.
+    void closeAndExpectAQuickQuit()
+    {
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        requestClose (*window);
+        ASSERT_TRUE (pumpUntil ([] { return app().quitRequests > 0; }));
+        EXPECT_LT (millisecondsSince (start), 1000.0);
+        EXPECT_FALSE (window->contentComp->protocol->isThreadRunning()) << "stopped, not left to be killed";
+        EXPECT_EQ (app().quitRequests, 1);
+    }
+
+    MainWindow* window = nullptr;
+};
 } // namespace
+
+TEST (ApplicationObject, NamesItselfAndAllowsOneInstance)
+{
+    EXPECT_EQ (app().getApplicationName(), "Flashmere by Korvane");
+    EXPECT_EQ (app().getApplicationVersion(), "1.0");
+    EXPECT_FALSE (app().Application::moreThanOneInstanceAllowed());
+}
 
 TEST (MainWindowTitle, ShowsTheBuildOnlyWhenThereIsOne)
 {
@@ -25,23 +108,11 @@ TEST (MainWindowTitle, ShowsTheBuildOnlyWhenThereIsOne)
                "Cantora 2 - version 1.0.02 B37");
     EXPECT_EQ (MainWindow::composeTitle (FirmwareDescriptor ("Cantora 2", "1.0.02", 0)),
                "Cantora 2 - version 1.0.02");
+    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 7).getBuildSuffix(), " B7");
 }
 
-TEST (ApplicationObject, NamesItselfAndAllowsOneInstance)
+TEST_F (OpenWindow, IsFixedAt650x400WithTheScreenInsideAndGoesAtShutdown)
 {
-    Application app;
-    EXPECT_EQ (app.getApplicationName(), "Flashmere by Korvane");
-    EXPECT_EQ (app.getApplicationVersion(), "1.0");
-    EXPECT_FALSE (app.moreThanOneInstanceAllowed());
-}
-
-TEST (ApplicationObject, OpensAFixedWindowAndDeletesItAtShutdown)
-{
-    RecordingApplication app;
-    app.initialise ("--some --arguments");
-    pumpFor (50);
-
-    auto* window = dynamic_cast<MainWindow*> (topLevelWindow ("Cantora 2 - version 1.0.02 B37"));
     ASSERT_NE (window, nullptr);
     EXPECT_TRUE (window->isVisible());
     EXPECT_EQ (window->getWidth(), 650);
@@ -69,56 +140,59 @@ TEST (ApplicationObject, OpensAFixedWindowAndDeletesItAtShutdown)
     EXPECT_EQ (window->getWidth(), 650);
     EXPECT_EQ (window->getHeight(), 400);
 
-    app.shutdown();
+    app().shutdown();
     EXPECT_EQ (topLevelWindow ("Cantora 2 - version 1.0.02 B37"), nullptr);
-    app.shutdown(); // nothing left to delete
-    EXPECT_EQ (app.quitRequests, 0);
+    app().shutdown(); // nothing left to delete
+    EXPECT_EQ (app().quitRequests, 0);
 }
 
-TEST (MainWindowClose, StopsATransferAndAsksToQuitPromptly)
+TEST_F (OpenWindow, CloseWithNoTransferAsksToQuitAtOnce)
 {
-    RecordingApplication app;
-    InMemoryMidiPorts ports ({ "Cantora 2" });
-    ports.device (0).microsecondsPerMessage = 300;
-
-    struct CountingWindow : public MainWindow
-    {
-        using MainWindow::MainWindow;
-        void closeButtonPressed() override
-        {
-            ++closeRequests;
-            MainWindow::closeButtonPressed();
-        }
-        int closeRequests = 0;
-    } window ("", ports);
-    window.centreWithSize (650, 400);
-    auto& screen = *window.contentComp;
-
-    find<juce::ComboBox> (screen)->setSelectedId (1);
-    ASSERT_TRUE (pumpUntil ([&] { return button (screen, "update")->isEnabled(); }));
-    button (screen, "update")->triggerClick();
-    ASSERT_TRUE (pumpUntil ([&] { return ports.device (0).getNumMessages() >= 200; }));
-
-    const auto sentAtClose = ports.device (0).getNumMessages();
     const auto start = juce::Time::getMillisecondCounterHiRes();
-    requestClose (window);
-    ASSERT_TRUE (pumpUntil ([&] { return app.quitRequests > 0; }));
-    EXPECT_EQ (window.closeRequests, 1);
-
-    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 1000.0);
-    EXPECT_FALSE (screen.protocol->isThreadRunning()) << "stopped, not left to be killed";
-    EXPECT_LE (ports.device (0).getNumMessages(), sentAtClose + 1);
-    EXPECT_EQ (app.quitRequests, 1);
+    window->closeButtonPressed();
+    EXPECT_LT (millisecondsSince (start), 100.0);
+    EXPECT_EQ (app().quitRequests, 1);
 }
 
-TEST (MainWindowClose, WithNoTransferRunningAsksToQuitAtOnce)
+TEST_F (OpenWindow, CloseDuringATransferStopsItAndAsksToQuitPromptly)
 {
-    RecordingApplication app;
-    InMemoryMidiPorts ports;
-    MainWindow window ("", ports);
+    device().microsecondsPerMessage = 300;
+    startTransfer();
+    ASSERT_TRUE (pumpUntil ([&] { return device().getNumMessages() >= 200; }));
 
+    const auto sentAtClose = device().getNumMessages();
+    closeAndExpectAQuickQuit();
+    EXPECT_LE (device().getNumMessages(), sentAtClose + 1);
+    device().microsecondsPerMessage = 0;
+}
+
+TEST_F (OpenWindow, CloseWhileTheDeviceTakesNothingEndsWithinASecond)
+{
+    // The device stops taking data in the middle of the image, and never takes another byte.
+    device().holdBeforeMessage (1000);
+    startTransfer();
+    ASSERT_TRUE (pumpUntil ([&] { return device().isHolding(); }));
+
+    closeAndExpectAQuickQuit();
+    EXPECT_EQ (device().getNumMessages(), 1000u);
+
+    // Shut-down then deletes the window with everything in it, the held port too, without waiting.
     const auto start = juce::Time::getMillisecondCounterHiRes();
-    window.closeButtonPressed();
-    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 100.0);
-    EXPECT_EQ (app.quitRequests, 1);
+    app().shutdown();
+    EXPECT_LT (millisecondsSince (start), 1000.0);
+    EXPECT_FALSE (device().isOpen);
+}
+
+int main (int argc, char** argv)
+{
+    testing::InitGoogleTest (&argc, argv);
+
+    if (testing::GTEST_FLAG (list_tests))
+        return RUN_ALL_TESTS();
+
+    testing_support::FrameworkChecks checks;
+    juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
+    { return new TestApplication(); };
+    const int result = juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
+    return result != 0 || checks.getAssertionsOutsideTests() > 0 ? 1 : 0;
 }

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using testing_support::pumpFor;
+using testing_support::pumpUntilQuiet;
 
 TEST (HelpText, IsTheRecoveryProcedureExactly)
 {
@@ -66,16 +66,16 @@ TEST_F (HelpWindow, IsBuiltHiddenOnTheDesktopWithItsTitleAndText)
 TEST_F (HelpWindow, CloseButtonHidesTheSameWindowWithItsTextWhereItWas)
 {
     window.setVisible (true);
-    pumpFor (50);
+    pumpUntilQuiet();
     auto* editorBefore = &editor();
     editorBefore->setCaretPosition (800);
 
     screen_probe::requestClose (window);
-    pumpFor (100);
+    pumpUntilQuiet();
     EXPECT_FALSE (window.isVisible());
 
     window.setVisible (true);
-    pumpFor (50);
+    pumpUntilQuiet();
     EXPECT_EQ (&editor(), editorBefore);
     EXPECT_EQ (editor().getCaretPosition(), 800);
     EXPECT_EQ (editor().getText(), juce::String (helpText));
@@ -84,7 +84,7 @@ TEST_F (HelpWindow, CloseButtonHidesTheSameWindowWithItsTextWhereItWas)
 TEST_F (HelpWindow, TextCannotBeChangedByTypingPastingOrDeleting)
 {
     window.setVisible (true);
-    pumpFor (50);
+    pumpUntilQuiet();
     auto& text = editor();
     text.grabKeyboardFocus();
     text.setCaretPosition (10);
@@ -98,7 +98,7 @@ TEST_F (HelpWindow, TextCannotBeChangedByTypingPastingOrDeleting)
     text.pasteFromClipboard();
     text.keyPressed (juce::KeyPress ('x', juce::ModifierKeys::commandModifier, 0));
     text.cutToClipboard();
-    pumpFor (50);
+    pumpUntilQuiet();
 
     EXPECT_EQ (text.getText(), juce::String (helpText));
 }

@@ -4,13 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 using testing_support::pumpUntil;
 
 namespace
 {
-// A worker that takes the message-thread lock a given number of times, touching a value that only
-// the lock's holder may touch.
+// A worker that takes the message-thread lock a given number of times. While it holds the lock it
+// breaks an invariant for a moment, which the message thread must therefore never see broken.
 struct Worker : public juce::Thread
 {
     explicit Worker (int timesToLock)
@@ -25,6 +26,7 @@ struct Worker : public juce::Thread
     {
         for (int i = 0; i < times && ! threadShouldExit(); ++i)
         {
+            ++started;
             const MessageThreadLock::ScopedAcquire acquire (lock);
 
             if (! acquire.lockWasGained())
@@ -33,27 +35,40 @@ struct Worker : public juce::Thread
                 break;
             }
 
-            ++guardedByTheLock;
+            invariantBroken = true;
+
+            for (int spin = 0; spin < 200; ++spin)
+                std::this_thread::yield();
+
+            invariantBroken = false;
             ++gained;
         }
     }
 
     int times;
     MessageThreadLock lock { *this };
-    int guardedByTheLock = 0; // written by the worker under the lock, read by the message thread
-    std::atomic<int> gained { 0 }, refused { 0 };
+    std::atomic<bool> invariantBroken { false };
+    std::atomic<int> started { 0 }, gained { 0 }, refused { 0 };
 };
 } // namespace
 
-TEST (MessageThreadLock, IsTakenAgainAndAgainFromAWorker)
+TEST (MessageThreadLock, IsTakenAgainAndAgainFromAWorkerAndExcludesTheMessageThread)
 {
-    Worker worker (3000);
+    Worker worker (2000);
+    int seenBroken = 0;
     worker.startThread();
-    ASSERT_TRUE (pumpUntil ([&] { return ! worker.isThreadRunning(); }, 60000));
+    ASSERT_TRUE (pumpUntil (
+        [&]
+        {
+            // On the message thread, between the messages it handles.
+            seenBroken += worker.invariantBroken ? 1 : 0;
+            return ! worker.isThreadRunning();
+        },
+        60000));
 
-    EXPECT_EQ (worker.gained, 3000);
+    EXPECT_EQ (worker.gained, 2000);
     EXPECT_EQ (worker.refused, 0);
-    EXPECT_EQ (worker.guardedByTheLock, 3000);
+    EXPECT_EQ (seenBroken, 0) << "the message thread ran while the worker held the lock";
 }
 
 TEST (MessageThreadLock, GivesUpAtOnceWhenTheWorkerIsAskedToExit)
@@ -62,8 +77,11 @@ TEST (MessageThreadLock, GivesUpAtOnceWhenTheWorkerIsAskedToExit)
     worker.startThread();
     ASSERT_TRUE (pumpUntil ([&] { return worker.gained > 10; }));
 
-    // The message thread stops handing the lock over; the worker now waits for it.
-    juce::Thread::sleep (100);
+    // From here the message thread hands nothing over: the acquisition the worker has started waits
+    // for good.
+    while (worker.started == worker.gained + worker.refused)
+        std::this_thread::yield();
+
     const auto start = juce::Time::getMillisecondCounterHiRes();
     worker.signalThreadShouldExit();
     EXPECT_TRUE (worker.waitForThreadToExit (5000));

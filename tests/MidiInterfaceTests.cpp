@@ -8,8 +8,8 @@
 
 #include <thread>
 
-using testing_support::pumpFor;
 using testing_support::pumpUntil;
+using testing_support::pumpUntilQuiet;
 
 namespace
 {
@@ -83,7 +83,7 @@ TEST (MidiInterface, ListsDisconnectedAloneWhenThereAreNoPorts)
     EXPECT_EQ (box.getSelectedId(), 1);
     EXPECT_EQ (box.findColour (juce::ComboBox::buttonColourId), juce::Colours::white);
 
-    pumpFor (100);
+    pumpUntilQuiet();
     EXPECT_EQ (f.changes.count, 1);
     EXPECT_FALSE (f.midi.isConnected());
 }
@@ -103,7 +103,7 @@ TEST (MidiInterface, ListsDisconnectedThenASeparatorThenThePortsInOrder)
     EXPECT_EQ (box.getText(), "(Disconnected)");
     EXPECT_EQ (f.changes.count, 0) << "the first broadcast waits for the message loop";
 
-    pumpFor (100);
+    pumpUntilQuiet();
     EXPECT_EQ (f.changes.count, 1) << "exactly one broadcast once the loop runs";
     EXPECT_FALSE (f.midi.isConnected());
     EXPECT_TRUE (f.ports.getEvents().isEmpty());
@@ -135,7 +135,7 @@ TEST (MidiInterface, CaptionSitsAboveTheSelector)
 TEST (MidiInterface, SwitchingPortsClosesTheOldBeforeOpeningTheNew)
 {
     Fixture f ({ "Port A", "Port B", "Port C" });
-    pumpFor (50);
+    pumpUntilQuiet();
 
     f.pick (1);
     EXPECT_TRUE (f.midi.isConnected());
@@ -156,7 +156,7 @@ TEST (MidiInterface, ARefusedOpenLeavesItDisconnectedAndStillBroadcasts)
 {
     Fixture f ({ "Port A", "Busy" });
     f.ports.device (1).refuseOpen = true;
-    pumpFor (50);
+    pumpUntilQuiet();
 
     f.pick (1);
     ASSERT_TRUE (f.midi.isConnected());
@@ -172,16 +172,16 @@ TEST (MidiInterface, ARefusedOpenLeavesItDisconnectedAndStillBroadcasts)
 TEST (MidiInterface, ChoosingTheEntryShownAgainChangesNothing)
 {
     Fixture f ({ "Port A" });
-    pumpFor (50);
+    pumpUntilQuiet();
     const int afterStart = f.changes.count;
 
     selectorOf (f.midi).setSelectedId (2);
-    pumpFor (100);
+    pumpUntilQuiet();
     EXPECT_EQ (f.changes.count, afterStart);
 
     f.pick (1);
     selectorOf (f.midi).setSelectedId (1);
-    pumpFor (100);
+    pumpUntilQuiet();
     EXPECT_EQ (f.changes.count, afterStart + 1);
     EXPECT_EQ (f.ports.getEvents(), juce::StringArray ({ "open Port A" }));
 }
@@ -200,9 +200,9 @@ TEST (MidiInterface, PortListIsTakenOnce)
     } ports ({ "Port A" });
 
     MidiInterfaceClass midi (ports);
-    pumpFor (50);
+    pumpUntilQuiet();
     selectorOf (midi).setSelectedId (1);
-    pumpFor (50);
+    pumpUntilQuiet();
     EXPECT_EQ (ports.listings, 1);
     EXPECT_EQ (selectorOf (midi).getNumItems(), 2);
 }
@@ -230,35 +230,64 @@ TEST (MidiInterface, WriteSendsTheBytesUnchangedAsOneMessage)
     EXPECT_EQ (f.midi.read (readBuffer, 0), 0);
 }
 
-TEST (MidiInterface, WriteReportsASendThatReachedNothing)
+TEST (MidiInterface, APortThatFailsIsClosedAndTheChooserShowsDisconnected)
 {
     Fixture f ({ "Port A" });
     f.pick (1);
     f.ports.device (0).gone = true;
 
     const juce::uint8 message[] = { 0xF0, 0x01, 0xF7 };
+    const int changesBefore = f.changes.count;
     EXPECT_EQ (f.midi.write (message, 3), 0);
+    EXPECT_FALSE (f.midi.isConnected()) << "at once, before the message thread has closed it";
+    EXPECT_EQ (f.midi.write (message, 3), 0);
+    EXPECT_FALSE (f.midi.confirmDelivery());
+
+    pumpUntilQuiet();
+    EXPECT_EQ (selectorOf (f.midi).getText(), "(Disconnected)");
+    EXPECT_EQ (f.changes.count, changesBefore + 1);
+    EXPECT_EQ (f.ports.getEvents(), juce::StringArray ({ "open Port A", "close Port A" }));
     EXPECT_EQ (f.ports.device (0).getNumMessages(), 0u);
+
+    // Picking it again reopens it.
+    f.ports.device (0).gone = false;
+    f.pick (1);
+    EXPECT_TRUE (f.midi.isConnected());
+    EXPECT_EQ (f.midi.write (message, 3), 3);
+    EXPECT_TRUE (f.midi.confirmDelivery());
 }
 
 TEST (MidiInterface, AChangeOfPortWaitsForTheSendInFlight)
 {
-    Fixture f ({ "Slow port" });
+    Fixture f ({ "Held port" });
     f.pick (1);
-    f.ports.device (0).microsecondsPerMessage = 300000;
+    auto& device = f.ports.device (0);
+    device.holdBeforeMessage (0);
 
     const juce::uint8 message[] = { 0xF0, 0x01, 0x02, 0xF7 };
     std::atomic<int> written { -1 };
     std::thread sender ([&] { written = f.midi.write (message, 4); });
 
-    // Wait until the send is inside the port, then close the port from the message thread.
-    while (f.ports.device (0).sendsInFlight == 0)
+    while (! device.isHolding())
         std::this_thread::yield();
+
+    // The change of port below must wait for the held send. The send is let go as soon as the port
+    // has been closed under it, or otherwise after a while: the release can only hide a fault that
+    // has not shown by then, never fail a sound change.
+    std::thread releaser (
+        [&]
+        {
+            for (int i = 0; i < 100 && device.isOpen; ++i)
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+            device.release();
+        });
 
     f.pick (2);
     sender.join();
+    releaser.join();
 
     EXPECT_EQ (written, 4);
-    EXPECT_EQ (f.ports.device (0).getNumMessages(), 1u);
-    EXPECT_EQ (f.ports.getEvents(), juce::StringArray ({ "open Slow port", "close Slow port" }));
+    EXPECT_EQ (device.getNumMessages(), 1u);
+    EXPECT_EQ (f.ports.getEvents(), juce::StringArray ({ "open Held port", "close Held port" }));
 }

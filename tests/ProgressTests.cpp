@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-using testing_support::pumpFor;
 using testing_support::pumpUntil;
+using testing_support::pumpUntilQuiet;
 
 TEST (ProgressRounding, RoundsToWholePercentWithHalvesToEven)
 {
@@ -40,7 +40,7 @@ TEST (ProgressBroadcaster, StoresTheRoundedValueAndBroadcastsOnlyOnAChange)
     ASSERT_TRUE (pumpUntil ([&] { return listener.count == 1; }));
 
     progress.setProgress (0.121); // the same whole percent
-    pumpFor (50);
+    pumpUntilQuiet();
     EXPECT_EQ (listener.count, 1);
     EXPECT_EQ (progress.progress.load(), 0.12);
 
@@ -62,7 +62,7 @@ TEST (ProgressBroadcaster, StatusBroadcastsOnlyWhenItChanges)
     ASSERT_TRUE (pumpUntil ([&] { return listener.count == 1; }));
 
     progress.setStatus ("Uploading firmware");
-    pumpFor (50);
+    pumpUntilQuiet();
     EXPECT_EQ (listener.count, 1);
 
     progress.setStatus ("Update completed");

@@ -55,6 +55,8 @@ struct FakeStream : public RawMidiStream
         return 0;
     }
 
+    int watchConnection (int) override { return 0; }
+
     std::size_t takesAtMost = 3;
     std::vector<std::uint8_t> received;
     std::vector<std::string> calls;
@@ -111,26 +113,35 @@ TEST (RawMidiSender, RepeatsInterruptedCallsAndStopsOnErrors)
     const auto message = sysex (9);
     ASSERT_TRUE (sendRawMidiMessage (interrupted, message.data(), message.size(), 4096));
     EXPECT_EQ (interrupted.received, message);
+    EXPECT_FALSE (interrupted.writeBeforeDrain);
+    EXPECT_EQ (interrupted.calls[2], "drain") << "a stream with no room is waited for, not hammered";
 
     FakeStream unplugged;
     unplugged.writeResults = { 3, -ENODEV };
     EXPECT_FALSE (sendRawMidiMessage (unplugged, message.data(), message.size(), 4096));
 
-    FakeStream drainFails;
-    drainFails.drainResults = { -EIO };
-    EXPECT_FALSE (sendRawMidiMessage (drainFails, message.data(), message.size(), 4096));
-
     FakeStream takesNothing;
     takesNothing.writeResults = { 0 };
     EXPECT_FALSE (sendRawMidiMessage (takesNothing, message.data(), message.size(), 4096));
+
+    // A drain that fails (the device went away or stopped), or that was abandoned because the
+    // sending thread is being stopped, ends the send: nothing more is written.
+    for (const int drainError : { -EIO, -ENODEV, -ECANCELED })
+    {
+        FakeStream drainFails;
+        drainFails.drainResults = { drainError };
+        EXPECT_FALSE (sendRawMidiMessage (drainFails, message.data(), message.size(), 4096)) << drainError;
+        EXPECT_EQ (drainFails.calls, (std::vector<std::string> { "write 9", "drain" })) << drainError;
+    }
 }
 
-TEST (RawMidiPortNames, NameTheDeviceOrSubdeviceWithItsAddress)
+TEST (RawMidiPortNames, NameTheDeviceOrSubdeviceAndTheAddress)
 {
-    EXPECT_EQ (rawMidiPortName ("Cantora 2 MIDI 1", "", 1, 1, 0, 0), "Cantora 2 MIDI 1 (hw:1,0,0)");
-    EXPECT_EQ (rawMidiPortName ("MIDI Gadget", "MIDI Gadget", 1, 0, 0, 0), "MIDI Gadget (hw:0,0,0)");
-    EXPECT_EQ (rawMidiPortName ("Interface", "Interface MIDI 2", 4, 2, 0, 1), "Interface MIDI 2 (hw:2,0,1)");
-    EXPECT_EQ (rawMidiPortName ("", "", 1, 3, 1, 0), "MIDI (hw:3,1,0)");
+    EXPECT_EQ (rawMidiPortBaseName ("Cantora 2 MIDI 1", "", 1), "Cantora 2 MIDI 1");
+    EXPECT_EQ (rawMidiPortBaseName ("MIDI Gadget", "MIDI Gadget", 1), "MIDI Gadget");
+    EXPECT_EQ (rawMidiPortBaseName ("Interface", "Interface MIDI 2", 4), "Interface MIDI 2");
+    EXPECT_EQ (rawMidiPortBaseName ("", "", 1), "MIDI");
+    EXPECT_EQ (rawMidiAddress (2, 0, 1), "hw:2,0,1");
 }
 
 #ifdef __linux__

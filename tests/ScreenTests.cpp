@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 using namespace screen_probe;
-using testing_support::pumpFor;
 using testing_support::pumpUntil;
+using testing_support::pumpUntilQuiet;
 
 namespace
 {
@@ -34,8 +34,9 @@ struct ScreenFixture : public ::testing::Test
         if (auto* alert = juce::Component::getCurrentlyModalComponent())
             alert->exitModalState (0);
 
+        ports.device (0).release();
         screen = nullptr;
-        pumpFor (20);
+        pumpUntilQuiet();
     }
 
     MidiInterfaceClass& midi() { return *find<MidiInterfaceClass> (*screen); }
@@ -66,10 +67,20 @@ struct ScreenFixture : public ::testing::Test
         pumpUntil ([&handled] { return handled; });
     }
 
+    // Waits until the transfer thread has ended and everything it posted has been handled.
     bool transferEnds()
     {
-        return pumpUntil ([&] { return ! screen->protocol->isThreadRunning() && update().isEnabled(); },
-                          30000);
+        const bool ended = pumpUntil ([&] { return ! screen->protocol->isThreadRunning(); }, 30000);
+        pumpUntilQuiet();
+        return ended;
+    }
+
+    void expectDone()
+    {
+        EXPECT_EQ (barValue (*screen), 1.0);
+        EXPECT_EQ (caption(), "Update progress: Update completed");
+        EXPECT_TRUE (update().isEnabled());
+        EXPECT_TRUE (midi().isEnabled());
     }
 
     void expectImageReceived (size_t firstMessage = 0)
@@ -102,7 +113,7 @@ TEST_F (UpdateScreen, StartsWithTheButtonDisabledAndLightRed)
     EXPECT_TRUE (update().isConnectedOnLeft());
 
     // The port chooser's one broadcast after start-up leaves all of it as it was.
-    pumpFor (100);
+    pumpUntilQuiet();
     EXPECT_FALSE (update().isEnabled());
     EXPECT_TRUE (midi().isEnabled());
 }
@@ -120,7 +131,8 @@ TEST_F (UpdateScreen, PickingAPortTurnsTheButtonLightGreenAndDisconnectingTurnsI
 
     ports.device (1).refuseOpen = true;
     find<juce::ComboBox> (midi())->setSelectedId (2);
-    pumpFor (100);
+    pumpUntilQuiet();
+    EXPECT_EQ (ports.getEvents().joinIntoString (","), "open Cantora 2,close Cantora 2,refused Other port");
     EXPECT_FALSE (update().isEnabled()) << "a port that does not open leaves the button disabled";
 }
 
@@ -165,19 +177,14 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
     EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
 
     ASSERT_TRUE (transferEnds());
-    pumpFor (50);
     expectImageReceived();
     EXPECT_EQ (writesWhileChooserEnabled, 0) << "the port chooser stays disabled while the image goes out";
-    EXPECT_EQ (barValue (*screen), 1.0);
-    EXPECT_EQ (caption(), "Update progress: Update completed");
-    EXPECT_TRUE (update().isEnabled());
-    EXPECT_TRUE (midi().isEnabled());
+    expectDone();
 
     pressUpdate();
     EXPECT_EQ (witness.barAtClick, 0.0) << "from 100% straight back to 0% on the click";
     EXPECT_FALSE (witness.enabledAtClick);
     ASSERT_TRUE (transferEnds());
-    pumpFor (50);
     expectImageReceived (2696);
     EXPECT_EQ (caption(), "Update progress: Update completed");
     ports.device (0).onSend = nullptr;
@@ -209,34 +216,36 @@ TEST_F (UpdateScreen, UpdateWithNoPortOpenShowsTheAlertAndStartsNothing)
     EXPECT_EQ (ports.device (0).getNumMessages(), sent);
 }
 
-TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndARetryCompletes)
+TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndDisconnectedAndARetryCompletes)
 {
     pickPort (1);
     ports.device (0).goesAwayAfter = 1000;
     pressUpdate();
     ASSERT_TRUE (transferEnds());
-    pumpFor (50);
 
     EXPECT_EQ (caption(), "Update progress: Update failed: the MIDI port was closed or disconnected");
     EXPECT_GT (barValue (*screen), 0.0);
     EXPECT_LT (barValue (*screen), 1.0) << "the bar stays where the transfer stopped";
-    EXPECT_TRUE (update().isEnabled());
+
+    // As if the user had picked "(Disconnected)": the port is closed and nothing can be started.
+    EXPECT_EQ (find<juce::ComboBox> (midi())->getText(), "(Disconnected)");
+    EXPECT_FALSE (ports.device (0).isOpen);
+    EXPECT_FALSE (update().isEnabled());
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
     EXPECT_TRUE (midi().isEnabled());
 
-    // The user picks the port again (still enabled afterwards) and retries.
+    // The device is back: picking it again reopens it, and a retry sends the whole image.
     ports.device (0).goesAwayAfter = -1;
     ports.device (0).gone = false;
-    pickPort (2);
-    EXPECT_TRUE (midi().isEnabled());
     pickPort (1);
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
     pressUpdate();
     ASSERT_TRUE (transferEnds());
-    pumpFor (50);
     expectImageReceived (1000);
-    EXPECT_EQ (caption(), "Update progress: Update completed");
+    expectDone();
 }
 
-TEST_F (UpdateScreen, ADamagedImageShowsTheFailure)
+TEST_F (UpdateScreen, ADamagedImageShowsTheFailureAndKeepsThePort)
 {
     const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
     const auto* carriedData = screen->descriptor->data;
@@ -247,17 +256,164 @@ TEST_F (UpdateScreen, ADamagedImageShowsTheFailure)
     pickPort (1);
     pressUpdate();
     ASSERT_TRUE (transferEnds());
-    pumpFor (50);
     EXPECT_EQ (caption(), "Update progress: Update failed: the firmware image is damaged");
     EXPECT_EQ (ports.device (0).getNumMessages(), 1u);
     EXPECT_TRUE (midi().isEnabled());
+    EXPECT_TRUE (update().isEnabled());
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
 
     screen->descriptor->data = carriedData;
     screen->descriptor->size = carriedSize;
     pressUpdate();
     ASSERT_TRUE (transferEnds());
-    pumpFor (50);
     expectImageReceived (1);
+}
+
+TEST_F (UpdateScreen, APortChangeDuringATransferTogglesTheChooser)
+{
+    pickPort (1);
+    ports.device (0).holdBeforeMessage (1000);
+    pressUpdate();
+    ASSERT_TRUE (pumpUntil ([&] { return ports.device (0).isHolding() && barValue (*screen) > 0.0; }));
+    pumpUntilQuiet();
+    ASSERT_FALSE (midi().isEnabled()) << "disabled by the transfer";
+
+    // Mid-transfer, each change message from the chooser turns its enabled state over.
+    midi().sendChangeMessage();
+    pumpUntilQuiet();
+    EXPECT_TRUE (midi().isEnabled());
+    midi().sendChangeMessage();
+    pumpUntilQuiet();
+    EXPECT_FALSE (midi().isEnabled());
+
+    ports.device (0).release();
+    ASSERT_TRUE (transferEnds());
+    expectDone();
+}
+
+TEST_F (UpdateScreen, EnablesItsControlsItselfAtAHundredPercent)
+{
+    // Called before the screen for the same broadcast (listeners are called last-added first). At
+    // the first 100% the thread has not yet given the chooser back: its request for the lock is
+    // queued behind this broadcast. It is stopped here, so it never does.
+    struct StopAtAHundredPercent : public juce::ChangeListener
+    {
+        explicit StopAtAHundredPercent (BasicSysexProtocolClass& p)
+            : protocol (p)
+        {
+        }
+
+        void changeListenerCallback (juce::ChangeBroadcaster*) override
+        {
+            if (protocol.progress.load() == 1.0)
+                protocol.signalThreadShouldExit();
+        }
+
+        BasicSysexProtocolClass& protocol;
+    } stopper (*screen->protocol);
+    screen->protocol->addChangeListener (&stopper);
+
+    pickPort (1);
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    screen->protocol->removeChangeListener (&stopper);
+
+    EXPECT_EQ (barValue (*screen), 1.0);
+    EXPECT_TRUE (update().isEnabled());
+    EXPECT_TRUE (midi().isEnabled()) << "the screen's own doing: the stopped thread gave nothing back";
+}
+
+TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisabled)
+{
+    // Presses update the way a click does, right after the screen has handled a broadcast (it is
+    // registered before the screen, so it is called after it), at one moment of the transfer's end.
+    struct Presser : public juce::ChangeListener
+    {
+        enum class Moment
+        {
+            atDoneWhileTheThreadFinishes, // the thread waits for the message thread to give back the chooser
+            rightAfterTheThreadGaveItBack,
+            atAFailureWhileTheThreadFinishes
+        };
+
+        Presser (ScreenFixture& f, Moment m)
+            : fixture (f)
+            , moment (m)
+        {
+        }
+
+        void changeListenerCallback (juce::ChangeBroadcaster*) override
+        {
+            auto& protocol = *fixture.screen->protocol;
+            const bool ending =
+                protocol.progress.load() == 1.0 || ProtocolBaseClass::isFailureStatus (protocol.getStatus());
+
+            if (pressed || ! ending)
+                return;
+
+            pressed = true;
+            wasRunning = protocol.isThreadRunning();
+
+            if (moment == Moment::rightAfterTheThreadGaveItBack)
+                juce::MessageManager::callAsync ([this] { press(); });
+            else
+                press();
+        }
+
+        void press()
+        {
+            if (fixture.update().isEnabled())
+                fixture.screen->buttonClicked (&fixture.update());
+        }
+
+        ScreenFixture& fixture;
+        Moment moment;
+        bool pressed = false, wasRunning = false;
+    };
+
+    const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
+    const auto* carriedData = screen->descriptor->data;
+    const auto carriedSize = screen->descriptor->size;
+    pickPort (1);
+
+    for (auto moment :
+         { Presser::Moment::atDoneWhileTheThreadFinishes, Presser::Moment::rightAfterTheThreadGaveItBack,
+           Presser::Moment::atAFailureWhileTheThreadFinishes })
+    {
+        SCOPED_TRACE ((int) moment);
+        const bool fails = moment == Presser::Moment::atAFailureWhileTheThreadFinishes;
+        screen->descriptor->data = fails ? damaged : carriedData;
+        screen->descriptor->size = fails ? (juce::uint32) sizeof (damaged) : carriedSize;
+
+        Presser presser (*this, moment);
+        auto& protocol = *screen->protocol;
+        protocol.removeChangeListener (screen.get());
+        protocol.addChangeListener (&presser);
+        protocol.addChangeListener (screen.get());
+
+        pressUpdate();
+        ASSERT_TRUE (transferEnds());
+
+        // Either a new transfer runs, or the screen shows the end that the transfer reached.
+        ASSERT_TRUE (presser.pressed);
+        EXPECT_TRUE (update().isEnabled() || protocol.isThreadRunning());
+        EXPECT_TRUE (midi().isEnabled() || protocol.isThreadRunning());
+
+        if (moment == Presser::Moment::atDoneWhileTheThreadFinishes)
+        {
+            EXPECT_TRUE (presser.wasRunning);
+            expectDone();
+        }
+
+        if (fails)
+        {
+            EXPECT_TRUE (presser.wasRunning);
+            EXPECT_EQ (caption(), "Update progress: Update failed: the firmware image is damaged");
+        }
+
+        protocol.removeChangeListener (&presser);
+        ASSERT_TRUE (transferEnds());
+    }
 }
 
 TEST_F (UpdateScreen, LaysOutItsRowsByHand)
@@ -283,13 +439,6 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
                        : "bar");
     EXPECT_EQ (order,
                juce::StringArray ({ "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat", "Help" }));
-}
-
-TEST (FirmwareTitle, BuildSuffixIsLeftOutWhenThereIsNoBuildNumber)
-{
-    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 37).getBuildSuffix(), " B37");
-    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 0).getBuildSuffix(), "");
-    EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 7).getBuildSuffix(), " B7");
 }
 
 TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)
@@ -353,7 +502,7 @@ TEST_F (UpdateScreen, RendersItsRows)
     background.toBack();
 
     const auto image = window.createComponentSnapshot (window.getLocalBounds());
-    const auto file = juce::File::getCurrentWorkingDirectory().getChildFile ("update-screen-642x366.png");
+    const auto file = juce::File (CANTORA_TEST_OUTPUT_DIR).getChildFile ("update-screen-642x366.png");
     file.deleteFile();
     juce::FileOutputStream out (file);
     ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));

@@ -1,5 +1,6 @@
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/MidiInterfaceClass.h"
+#include "support/ChangeCounter.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
 #include "support/ScreenProbe.h"
@@ -10,8 +11,8 @@
 #include <set>
 #include <thread>
 
-using testing_support::pumpFor;
 using testing_support::pumpUntil;
+using testing_support::pumpUntilQuiet;
 
 namespace
 {
@@ -37,7 +38,6 @@ struct TransferFixture : public ::testing::Test
         , midi (ports)
         , protocol (std::make_unique<BasicSysexProtocolClass> (&midi, &firmware))
     {
-        pumpFor (20);
         screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
         pumpUntil ([this] { return midi.isConnected(); });
 
@@ -52,6 +52,7 @@ struct TransferFixture : public ::testing::Test
 
     ~TransferFixture() override
     {
+        device().release();
         protocol = nullptr;
         device().onSend = nullptr;
     }
@@ -64,8 +65,8 @@ struct TransferFixture : public ::testing::Test
         return records;
     }
 
-    // Asks the thread to exit and waits for it on the message thread: the wait ends well within a
-    // second, and at most one more message goes out.
+    // Asks the thread to exit and waits for it on the message thread, which meanwhile hands nothing
+    // over: the wait ends well within a second, and at most one more message goes out.
     void stopAsTheMainWindowDoes()
     {
         const auto sentAtRequest = device().getNumMessages();
@@ -142,16 +143,11 @@ TEST_F (TransferOfTheImage, SendsEveryMessageInOrderFromInsideTheImage)
 
 TEST_F (TransferOfTheImage, ProgressClimbsInWholePercentAndReachesTheEndWithTheLastMessage)
 {
-    struct Listener : public juce::ChangeListener
-    {
-        void changeListenerCallback (juce::ChangeBroadcaster*) override { ++callbacks; }
-        int callbacks = 0;
-    } listener;
-
+    ChangeCounter listener;
     protocol->addChangeListener (&listener);
     protocol->startTransfer();
     ASSERT_TRUE (runToEnd());
-    pumpFor (20);
+    pumpUntilQuiet();
     protocol->removeChangeListener (&listener);
 
     const auto writes = getRecords();
@@ -173,8 +169,9 @@ TEST_F (TransferOfTheImage, ProgressClimbsInWholePercentAndReachesTheEndWithTheL
     distinct.insert (protocol->progress.load());
     EXPECT_LE (distinct.size(), 101u);
     EXPECT_EQ (protocol->progress.load(), 1.0);
-    EXPECT_GE (listener.callbacks, 1);
-    EXPECT_LE (listener.callbacks, 102); // 100 progress changes and two status changes at the most
+    EXPECT_GE (listener.count, 1);
+    EXPECT_LE (listener.count, 102); // 100 progress changes and two status changes at the most
+    EXPECT_EQ (device().numConfirmations, 1) << "the device was checked once, after the last message";
 }
 
 TEST_F (TransferOfTheImage, StartingAgainWhileItRunsChangesNothing)
@@ -216,7 +213,7 @@ TEST_F (TransferOfTheImage, StartsOverFromTheFirstMessageAfterACompletedTransfer
     EXPECT_EQ (protocol->getStatus(), "Update completed");
 }
 
-TEST_F (TransferOfTheImage, StartingWhileItFinishesOnlyResetsTheProgress)
+TEST_F (TransferOfTheImage, StartingWhileItFinishesChangesNothingAndTellsTheListeners)
 {
     // The final status reaches listeners before the thread can take the message-thread lock for its
     // last step, so this listener runs while the thread is finishing.
@@ -229,10 +226,13 @@ TEST_F (TransferOfTheImage, StartingWhileItFinishesOnlyResetsTheProgress)
 
         void changeListenerCallback (juce::ChangeBroadcaster*) override
         {
+            ++callbacks;
+
             if (! pressed && protocol.getStatus() == "Update completed")
             {
                 pressed = true;
                 wasRunning = protocol.isThreadRunning();
+                callbacksAtPress = callbacks;
                 protocol.startTransfer();
                 progressAfter = protocol.progress.load();
             }
@@ -240,18 +240,20 @@ TEST_F (TransferOfTheImage, StartingWhileItFinishesOnlyResetsTheProgress)
 
         BasicSysexProtocolClass& protocol;
         bool pressed = false, wasRunning = false;
+        int callbacks = 0, callbacksAtPress = 0;
         double progressAfter = -1.0;
     } listener (*protocol);
 
     protocol->addChangeListener (&listener);
     protocol->startTransfer();
     ASSERT_TRUE (pumpUntil ([&] { return listener.pressed && ! protocol->isThreadRunning(); }, 30000));
-    pumpFor (50);
+    pumpUntilQuiet();
     protocol->removeChangeListener (&listener);
 
     EXPECT_TRUE (listener.wasRunning);
-    EXPECT_EQ (listener.progressAfter, 0.0);
-    EXPECT_EQ (protocol->progress.load(), 0.0);
+    EXPECT_EQ (listener.progressAfter, 1.0);
+    EXPECT_GT (listener.callbacks, listener.callbacksAtPress) << "listeners read the state again";
+    EXPECT_EQ (protocol->progress.load(), 1.0);
     EXPECT_EQ (protocol->getStatus(), "Update completed");
     EXPECT_EQ (device().getNumMessages(), 2696u) << "no new transfer";
     EXPECT_FALSE (protocol->isThreadRunning());
@@ -264,13 +266,29 @@ using StoppingATransfer = TransferFixture;
 
 TEST_F (StoppingATransfer, WhileTheMessageThreadIsBusyEndsPromptly)
 {
+    device().holdBeforeMessage (300);
     protocol->startTransfer();
-    ASSERT_TRUE (pumpUntil ([this] { return device().getNumMessages() >= 300; }));
+    ASSERT_TRUE (pumpUntil ([this] { return device().isHolding(); }));
 
-    // Busy: the transfer thread now waits for the message-thread lock that this thread does not give.
-    juce::Thread::sleep (200);
+    // Something enables the port chooser, so the next pass needs the message-thread lock, which this
+    // thread, busy from here on, never hands over: the transfer cannot end on its own.
+    midi.setEnabled (true);
+    device().release();
     stopAsTheMainWindowDoes();
     EXPECT_EQ (protocol->getStatus(), "Uploading firmware");
+}
+
+TEST_F (StoppingATransfer, WhileTheDeviceTakesNothingEndsPromptly)
+{
+    device().holdBeforeMessage (300);
+    protocol->startTransfer();
+    ASSERT_TRUE (pumpUntil ([this] { return device().isHolding(); }));
+
+    stopAsTheMainWindowDoes();
+    EXPECT_EQ (device().getNumMessages(), 300u);
+    pumpUntilQuiet();
+    EXPECT_EQ (protocol->getStatus(), "Uploading firmware") << "a stop is no failure of the port";
+    EXPECT_TRUE (midi.isConnected());
     EXPECT_FALSE (midi.isEnabled()) << "a stopped transfer leaves the port chooser disabled";
 }
 
@@ -320,14 +338,42 @@ TEST_F (FailingTransfer, APortThatGoesAwayEndsItWithoutClaimingSuccess)
     EXPECT_LT (protocol->progress.load(), 1.0);
     EXPECT_TRUE (midi.isEnabled());
 
-    // Retrying on a working port runs the whole image from its first message.
+    // Retrying on the port, picked again, runs the whole image from its first message.
     device().goesAwayAfter = -1;
     device().gone = false;
+    pumpUntilQuiet();
+    screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
+    ASSERT_TRUE (pumpUntil ([this] { return midi.isConnected(); }));
     protocol->startTransfer();
     EXPECT_EQ (protocol->getStatus(), "Uploading firmware") << "the failure is not shown beside the new 0%";
     ASSERT_TRUE (runToEnd());
     expectReceivedTheWholeImage (500);
     EXPECT_EQ (protocol->getStatus(), "Update completed");
+}
+
+TEST_F (FailingTransfer, APortThatFailsAtTheLastMessageOrAfterItNeverReachesCompletion)
+{
+    for (const bool failsAfterTheLastMessage : { false, true })
+    {
+        SCOPED_TRACE (failsAfterTheLastMessage ? "gone after the last message" : "gone at the last message");
+        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
+        ASSERT_TRUE (pumpUntil ([this] { return midi.isConnected(); }));
+        device().gone = false;
+        device().failsConfirmation = failsAfterTheLastMessage;
+        device().goesAwayAfter = failsAfterTheLastMessage ? -1 : (long) device().getNumMessages() + 2695;
+
+        ChangeCounter listener;
+        protocol->addChangeListener (&listener);
+        protocol->startTransfer();
+        ASSERT_TRUE (runToEnd());
+        pumpUntilQuiet();
+        protocol->removeChangeListener (&listener);
+
+        EXPECT_EQ (protocol->getStatus(), "Update failed: the MIDI port was closed or disconnected");
+        EXPECT_EQ (protocol->progress.load(), 0.99) << "never 100%";
+        EXPECT_FALSE (midi.isConnected()) << "the failed port is closed";
+        EXPECT_TRUE (midi.isEnabled());
+    }
 }
 
 TEST_F (FailingTransfer, NoOpenPortIsAFailureNotASuccess)
@@ -428,18 +474,21 @@ TEST (ProtocolBase, DefaultStartTransferStartsOrResets)
 
         void run() override
         {
+            priority = getPriority(); // a thread's priority is read on the thread itself
+
             while (! threadShouldExit())
-                wait (5);
+                wait (-1);
         }
 
-        using juce::Thread::getPriority;
+        std::atomic<juce::Thread::Priority> priority { juce::Thread::Priority::highest };
     } protocol;
 
     protocol.setProgress (0.5);
     protocol.startTransfer();
     EXPECT_TRUE (protocol.isThreadRunning());
     EXPECT_EQ (protocol.progress.load(), 0.0);
-    EXPECT_EQ (protocol.getPriority(), juce::Thread::Priority::low);
+    ASSERT_TRUE (pumpUntil ([&] { return protocol.priority != juce::Thread::Priority::highest; }));
+    EXPECT_EQ (protocol.priority, juce::Thread::Priority::low);
     EXPECT_EQ (protocol.getThreadName(), "Protocol Thread");
 
     protocol.setProgress (0.5);
@@ -449,4 +498,7 @@ TEST (ProtocolBase, DefaultStartTransferStartsOrResets)
     protocol.setProgress (1.0);
     protocol.startTransfer();
     EXPECT_EQ (protocol.progress.load(), 0.0);
+
+    protocol.signalThreadShouldExit();
+    protocol.notify();
 }

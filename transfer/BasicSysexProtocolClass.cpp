@@ -9,9 +9,9 @@ BasicSysexProtocolClass::BasicSysexProtocolClass (InterfaceBaseClass* interfaceT
 
 BasicSysexProtocolClass::~BasicSysexProtocolClass()
 {
-    // Every wait of the thread gives up on an exit request, so this never has to kill it.
-    [[maybe_unused]] const bool stopped = stopThread (2000);
-    jassert (stopped);
+    // Every wait of the thread gives up on an exit request, the port's included, so this wait is
+    // short. It has no limit: a thread killed in the middle of a send would go on to use freed memory.
+    stopThread (-1);
 }
 
 void BasicSysexProtocolClass::startTransfer()
@@ -31,13 +31,10 @@ void BasicSysexProtocolClass::startTransfer()
     }
     else
     {
-        const juce::ScopedLock sl (fractionLock);
-
-        if (sentFraction == 1.0)
-        {
-            sentFraction = 0.0;
-            setProgress (0.0);
-        }
+        // The thread still runs, or finishes a transfer that has ended: nothing starts and nothing
+        // changes. Listeners are told all the same, so that a screen that set its display back for a
+        // new start shows this transfer's state again.
+        sendChangeMessage();
     }
 }
 
@@ -60,11 +57,11 @@ void BasicSysexProtocolClass::run()
     while (fraction != 1.0)
     {
         if (threadShouldExit())
-            break;
+            return;
 
         // On every pass, so the interface stays disabled even if something else enabled it.
         if (! setInterfaceEnabled (false))
-            break;
+            return;
 
         const auto scan = sysex::scanMessage (messageStart, end);
 
@@ -88,22 +85,28 @@ void BasicSysexProtocolClass::run()
         bytesSent += static_cast<juce::uint32> (length);
         fraction = static_cast<double> (bytesSent) / static_cast<double> (total);
 
+        // 100% only once the device has been seen to take the last message and to be there still.
+        if (fraction == 1.0 && ! deviceInterface->confirmDelivery())
+        {
+            finish (portFailedStatus);
+            return;
+        }
+
         setProgress (fraction);
 
         const juce::ScopedLock sl (fractionLock);
         sentFraction = fraction;
     }
 
-    // Completed only when every byte is out: not after an exit request, nor after a lock that could
-    // not be had because the message loop is gone.
-    if (threadShouldExit() || fraction != 1.0)
-        return;
-
     finish (completedStatus);
 }
 
 void BasicSysexProtocolClass::finish (const char* outcome)
 {
+    // A transfer being stopped ends where it stands: no outcome, and the interface stays disabled.
+    if (threadShouldExit())
+        return;
+
     setStatus (outcome);
     readPosition = firmware->data;
     setInterfaceEnabled (true);

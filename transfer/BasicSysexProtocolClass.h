@@ -13,15 +13,15 @@ public:
     ~BasicSysexProtocolClass() override;
 
     /** On the message thread: starts a transfer from the first message when the thread is not running
-        (the status reads "Uploading firmware" from then on);
-        while the thread finishes a completed transfer, only sets the progress back to 0; otherwise
-        does nothing. */
+        (the status reads "Uploading firmware" from then on). While the thread runs, changes nothing
+        and broadcasts, so that listeners read the transfer's state again. */
     void startTransfer() override;
 
     void run() override;
 
 private:
-    /** Ends a transfer, completed or not: publishes the outcome, rewinds, gives the interface back. */
+    /** Ends a transfer, completed or not: publishes the outcome, rewinds, gives the interface back;
+        nothing of that when the thread is being stopped. */
     void finish (const char* outcome);
 
     // Thread crossing: sentFraction is written by the transfer thread after every message and by

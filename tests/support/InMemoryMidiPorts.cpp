@@ -1,4 +1,5 @@
 #include "InMemoryMidiPorts.h"
+#include "midi/ExitRequestWatch.h"
 
 #include <thread>
 
@@ -16,7 +17,7 @@ public:
     ~Port() override
     {
         device.isOpen = false;
-        owner.logEvent ((device.sendsInFlight > 0 ? "closed during a send to " : "close ") + device.name);
+        owner.logEvent ((device.holding ? "closed during a send to " : "close ") + device.name);
     }
 
     bool sendMessage (const juce::uint8* bytes, int numBytes) override
@@ -27,7 +28,10 @@ public:
         if (device.gone)
             return false;
 
-        const SendInFlight inFlight (device);
+        const auto index = (long) device.numMessages;
+
+        if (! device.waitWhileHeld ([&] { return device.heldMessage == index; }))
+            return false;
 
         if (device.onSend)
             device.onSend();
@@ -45,21 +49,60 @@ public:
         return true;
     }
 
-private:
-    struct SendInFlight
+    bool confirmDelivery() override
     {
-        explicit SendInFlight (Device& d)
-            : device (d)
-        {
-            ++device.sendsInFlight;
-        }
-        ~SendInFlight() { --device.sendsInFlight; }
-        Device& device;
-    };
+        if (! device.waitWhileHeld ([&] { return device.heldConfirmation; }))
+            return false;
 
+        ++device.numConfirmations;
+        return ! device.gone && ! device.failsConfirmation;
+    }
+
+private:
     InMemoryMidiPorts& owner;
     Device& device;
 };
+
+void InMemoryMidiPorts::Device::holdBeforeMessage (long index)
+{
+    const std::lock_guard<std::mutex> guard (holdLock);
+    heldMessage = index;
+}
+
+void InMemoryMidiPorts::Device::holdConfirmation()
+{
+    const std::lock_guard<std::mutex> guard (holdLock);
+    heldConfirmation = true;
+}
+
+void InMemoryMidiPorts::Device::release()
+{
+    const std::lock_guard<std::mutex> guard (holdLock);
+    heldMessage = -1;
+    heldConfirmation = false;
+    holdChanged.notify_all();
+}
+
+bool InMemoryMidiPorts::Device::waitWhileHeld (const std::function<bool()>& holds)
+{
+    // The watch outlives the lock: its wake takes the lock from the thread that asks for the exit.
+    const ExitRequestWatch watch (
+        [this]
+        {
+            const std::lock_guard<std::mutex> guard (holdLock);
+            holdChanged.notify_all();
+        });
+
+    std::unique_lock<std::mutex> guard (holdLock);
+
+    if (! holds())
+        return true;
+
+    holding = true;
+    holdChanged.wait (guard, [&] { return ! holds() || watch.exitRequested(); });
+    holding = false;
+    return ! watch.exitRequested();
+}
 
 InMemoryMidiPorts::InMemoryMidiPorts (juce::StringArray names)
 {

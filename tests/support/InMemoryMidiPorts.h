@@ -3,12 +3,15 @@
 #include "midi/MidiOutputPorts.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <vector>
 
 /** MIDI output ports that live in memory: each records every message it is sent. A port can be made
-    to refuse to open, to take a while per message, or to go away (its sends then fail). */
+    to refuse to open, to take a while per message, to go away (its sends then fail), to fail the
+    check after the last message, or to hold a send or that check until released. A held call waits
+    like a device that has stopped taking data: until it is released or its thread is asked to exit. */
 class InMemoryMidiPorts : public MidiOutputPorts
 {
 public:
@@ -26,25 +29,46 @@ public:
         std::atomic<bool> gone { false };
         std::atomic<int> microsecondsPerMessage { 0 };
         std::atomic<bool> isOpen { false };
-        std::atomic<int> sendsInFlight { 0 };
         std::atomic<long> goesAwayAfter { -1 };  // the port fails every send after this many messages
         std::atomic<bool> keepMessages { true }; // false: count messages without keeping their bytes
+        std::atomic<bool> failsConfirmation { false };
         std::atomic<size_t> numMessages { 0 };
+        std::atomic<int> numConfirmations { 0 };
         std::function<void()> onSend; // called on the sending thread before each message is taken
+
+        /** Holds the send of the message with this index (0 for the first), or the check after the
+            last message, until release(). */
+        void holdBeforeMessage (long index);
+        void holdConfirmation();
+        void release();
+        bool isHolding() const { return holding; }
 
         std::vector<Message> getMessages() const;
         std::vector<juce::uint8> getReceivedBytes() const;
         size_t getNumMessages() const { return numMessages; }
 
+        /** On the sending thread: waits while the hold applies; false when the thread was asked to
+            exit instead. */
+        bool waitWhileHeld (const std::function<bool()>& holds);
+
         mutable std::mutex lock;
         std::vector<Message> messages; // guarded by lock: written on the sending thread, read by tests
+
+        // Thread crossing: the hold is set and released by the test, and waited for by the sending
+        // thread, all under holdLock; holding is read by the test without it.
+        std::mutex holdLock;
+        std::condition_variable holdChanged;
+        long heldMessage = -1;
+        bool heldConfirmation = false;
+        std::atomic<bool> holding { false };
     };
 
     explicit InMemoryMidiPorts (juce::StringArray names = {});
 
     Device& device (int index) { return *devices[(size_t) index]; }
 
-    /** Every open and close, in order, as "open NAME" and "close NAME". */
+    /** Every open and close, in order, as "open NAME" and "close NAME" ("closed during a send to
+        NAME" when a send was held at the time). */
     juce::StringArray getEvents() const;
 
     juce::StringArray getOutputNames() override;

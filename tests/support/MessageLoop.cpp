@@ -2,6 +2,8 @@
 
 #include <juce_events/juce_events.h>
 
+#include <memory>
+
 namespace testing_support
 {
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
@@ -19,8 +21,13 @@ bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-void pumpFor (int milliseconds)
+void pumpUntilQuiet (int rounds)
 {
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+    for (int i = 0; i < rounds; ++i)
+    {
+        const auto handled = std::make_shared<bool> (false);
+        juce::MessageManager::callAsync ([handled] { *handled = true; });
+        pumpUntil ([handled] { return *handled; });
+    }
 }
 } // namespace testing_support

@@ -8,6 +8,8 @@ namespace testing_support
     Returns whether the condition held. The bound is generous; a passing test never waits for it. */
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 10000);
 
-/** Runs the message loop for this long, handling whatever arrives. */
-void pumpFor (int milliseconds);
+/** Runs the message loop until everything already posted has been handled, and what that posted in
+    turn, a few rounds deep: each round posts a marker message behind the work and waits for it. This
+    is how a test shows that nothing more arrives. */
+void pumpUntilQuiet (int rounds = 3);
 } // namespace testing_support
