@@ -79,18 +79,23 @@ const char* describe (ImageRule rule) noexcept
     return "unknown rule";
 }
 
-std::size_t countMessages (const std::uint8_t* data, std::size_t size) noexcept
+std::vector<std::size_t> splitMessages (const std::uint8_t* data, std::size_t size)
 {
-    std::size_t count = 0;
+    std::vector<std::size_t> lengths;
     const auto* end = data + size;
 
     for (auto scan = scanMessage (data, end); scan.result == MessageScan::Result::complete;
          scan = scanMessage (data, end))
     {
+        lengths.push_back (scan.length);
         data += scan.length;
-        ++count;
     }
 
-    return count;
+    return lengths;
+}
+
+std::size_t countMessages (const std::uint8_t* data, std::size_t size)
+{
+    return splitMessages (data, size).size();
 }
 } // namespace sysex

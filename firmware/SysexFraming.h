@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Plain functions that read the framing of a stream of MIDI System Exclusive messages.
 // They use no framework code, so the build-time image tools, the transfer and the tests share them.
@@ -52,6 +53,10 @@ bool checkImage (const std::uint8_t* data, std::size_t size, ImageFault& fault) 
 /** One line of text naming a rule, for the build's error messages. */
 const char* describe (ImageRule rule) noexcept;
 
+/** Splits an image into its messages from the start: the length of each complete message, in order,
+    up to the first byte that does not begin one. For an image that keeps the rules, that is all of it. */
+std::vector<std::size_t> splitMessages (const std::uint8_t* data, std::size_t size);
+
 /** Counts the messages of an image that keeps the rules. */
-std::size_t countMessages (const std::uint8_t* data, std::size_t size) noexcept;
+std::size_t countMessages (const std::uint8_t* data, std::size_t size);
 } // namespace sysex

@@ -13,26 +13,6 @@ namespace
 {
 using Bytes = std::vector<std::uint8_t>;
 
-std::vector<sysex::MessageScan> splitAll (const Bytes& image)
-{
-    std::vector<sysex::MessageScan> messages;
-    const auto* pos = image.data();
-    const auto* end = pos + image.size();
-
-    for (;;)
-    {
-        const auto scan = sysex::scanMessage (pos, end);
-
-        if (scan.result != sysex::MessageScan::Result::complete)
-            break;
-
-        messages.push_back (scan);
-        pos += scan.length;
-    }
-
-    return messages;
-}
-
 // Copies the bytes to a block of exactly their size, so that AddressSanitizer sees a read past the end.
 std::unique_ptr<std::uint8_t[]> exactCopy (const Bytes& bytes)
 {
@@ -58,13 +38,9 @@ TEST (CarriedImage, HasTheMessagesOfTheTableInOrder)
     const auto image = standin::makeImage();
     ASSERT_EQ (image.size(), 1355221u);
 
-    const auto messages = splitAll (image);
-    ASSERT_EQ (messages.size(), 2696u);
-
-    const auto total =
-        std::accumulate (messages.begin(), messages.end(), std::size_t { 0 },
-                         [] (std::size_t sum, const sysex::MessageScan& m) { return sum + m.length; });
-    EXPECT_EQ (total, image.size());
+    const auto lengths = sysex::splitMessages (image.data(), image.size());
+    ASSERT_EQ (lengths.size(), 2696u);
+    EXPECT_EQ (std::accumulate (lengths.begin(), lengths.end(), std::size_t { 0 }), image.size());
 
     // Expected lengths, message by message, straight from the table.
     std::vector<std::size_t> expected { 17, 9, 40, 9, 40, 1148, 40 };
@@ -74,13 +50,13 @@ TEST (CarriedImage, HasTheMessagesOfTheTableInOrder)
 
     std::size_t offset = 0;
 
-    for (std::size_t i = 0; i < messages.size(); ++i)
+    for (std::size_t i = 0; i < lengths.size(); ++i)
     {
-        ASSERT_EQ (messages[i].length, expected[i]) << "message " << i + 1;
+        ASSERT_EQ (lengths[i], expected[i]) << "message " << i + 1;
         const auto* m = image.data() + offset;
         ASSERT_EQ (Bytes (m, m + 6), (Bytes { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60 })) << "message " << i + 1;
-        ASSERT_EQ (m[messages[i].length - 1], 0xF7);
-        offset += messages[i].length;
+        ASSERT_EQ (m[lengths[i] - 1], 0xF7);
+        offset += lengths[i];
     }
 
     EXPECT_EQ (Bytes (image.begin() + 6, image.begin() + 17),
@@ -92,24 +68,23 @@ TEST (CarriedImage, HasTheMessagesOfTheTableInOrder)
 TEST (CarriedImage, CommandsAndBodiesFollowTheTable)
 {
     const auto image = standin::makeImage();
-    const auto messages = splitAll (image);
     std::map<std::pair<int, int>, int> commands;
     std::size_t offset = 0;
     std::set<Bytes> dataBodies;
 
-    for (const auto& m : messages)
+    for (const auto length : sysex::splitMessages (image.data(), image.size()))
     {
         const auto* p = image.data() + offset;
         const int command = p[6], sub = p[7];
         ++commands[{ command, sub }];
-        const Bytes body (p + 8, p + m.length - 1);
+        const Bytes body (p + 8, p + length - 1);
 
         if (command == 0x52 && sub == 0x00)
             dataBodies.insert (body);
         else
             EXPECT_EQ (body, Bytes (body.size(), 0)) << "a body of 00 bytes at offset " << offset;
 
-        offset += m.length;
+        offset += length;
     }
 
     EXPECT_EQ (commands[std::make_pair (0x7E, 0x7E)], 1);

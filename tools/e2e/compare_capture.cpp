@@ -34,33 +34,29 @@ int main (int argc, char** argv)
 
     if (image == capture)
     {
-        std::printf ("intact: %zu bytes, %zu messages\n", capture.size(), sysex::countMessages (image.data(), image.size()));
+        std::printf ("intact: %zu bytes, %zu messages\n", capture.size(),
+                     sysex::countMessages (image.data(), image.size()));
         return 0;
     }
 
     std::size_t offset = 0, message = 0;
-    const auto* end = image.data() + image.size();
 
-    for (;;)
+    for (const auto length : sysex::splitMessages (image.data(), image.size()))
     {
-        const auto scan = sysex::scanMessage (image.data() + offset, end);
-
-        if (scan.result != sysex::MessageScan::Result::complete)
+        if (offset + length > capture.size() ||
+            ! std::equal (image.begin() + (long) offset, image.begin() + (long) (offset + length),
+                          capture.begin() + (long) offset))
             break;
 
-        const bool same = offset + scan.length <= capture.size()
-                          && std::equal (image.begin() + (long) offset, image.begin() + (long) (offset + scan.length),
-                                         capture.begin() + (long) offset);
-
-        if (! same)
-            break;
-
-        offset += scan.length;
+        offset += length;
         ++message;
     }
 
-    std::printf ("damaged: first differing message %zu (at byte %zu); received %zu of %zu bytes (%.1f%% lost)\n",
-                 message + 1, offset, capture.size(), image.size(),
-                 capture.size() >= image.size() ? 0.0 : 100.0 * double (image.size() - capture.size()) / double (image.size()));
+    std::printf (
+        "damaged: first differing message %zu (at byte %zu); received %zu of %zu bytes (%.1f%% lost)\n",
+        message + 1, offset, capture.size(), image.size(),
+        capture.size() >= image.size()
+            ? 0.0
+            : 100.0 * double (image.size() - capture.size()) / double (image.size()));
     return 1;
 }
