@@ -58,11 +58,14 @@ sanitize: deps
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
 
-# Figures, not tests: an optimised build of the benchmarks, run once.
+# Figures, not tests: optimised builds of the benchmarks, run once. The start-up figures compare the
+# updater with a bare window program of the same framework build.
 bench: deps
 	@cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFIRMWARE_SYX="$(FIRMWARE_SYX)" > /dev/null
-	@cmake --build build-release -j $(JOBS) --target transfer_benchmark
-	@$(WITH_DISPLAY) build-release/bench/transfer_benchmark
+	@cmake --build build-release -j $(JOBS) --target transfer_benchmark startup_benchmark BareWindow CantoraUpdater
+	@$(WITH_DISPLAY) sh -c 'build-release/bench/transfer_benchmark && \
+	    build-release/bench/startup_benchmark 5 "Bare JUCE window" "$$(ls build-release/bench/BareWindow_artefacts/Release/*)" \
+	        "Cantora 2 - version 1.0.02 B37" "build-release/app/Cantora 2 Updater"'
 
 # Proof of delivery on the real Linux MIDI stack, in a virtual machine (not part of make test).
 e2e: deps

@@ -1,14 +1,20 @@
 // Streams the carried image through the real transfer object into an in-memory port that takes each
-// message at once, with the framework's own message loop running, and prints where the time goes.
+// message at once, with the framework's own message loop running, and prints where the time goes:
+// headless, against the floor of a plain loop handing the same messages to the same port, and with
+// the update screen showing and repainting.
 //
 //   transfer_benchmark [runs]
 
 #include "firmware/FirmwareDescriptor.h"
+#include "firmware/SysexFraming.h"
 #include "midi/MidiInterfaceClass.h"
+#include "screens/ContentComp.h"
+#include "support/BareXServer.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/ScreenProbe.h"
 #include "transfer/BasicSysexProtocolClass.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -21,76 +27,70 @@ double now()
 
 struct RunFigures
 {
-    double wallMs = 0, meanMessageMs = 0, maxMessageMs = 0, longestHoldMs = 0;
+    double wallMs = 0, meanMessageUs = 0, maxMessageMs = 0, longestHoldMs = 0;
     int callbacks = 0;
     std::size_t messages = 0;
 };
 
-/** Drives the runs from inside the message loop: starts a transfer, watches it, and stops the loop
-    when the last run has ended. Everything here runs on the message thread, except the port's hook. */
-class BenchmarkDriver : private juce::ChangeListener
+double median (std::vector<double> values)
+{
+    std::sort (values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+/** Runs transfers one after another from inside the message loop, and watches each: the time between
+    two messages on the transfer thread, and the longest time the message thread could not run a
+    message that re-posts itself. Everything here runs on the message thread but the port's hook. */
+class TransferRuns : private juce::ChangeListener
 {
 public:
-    explicit BenchmarkDriver (int numRuns)
-        : ports ({ "Benchmark port" })
-        , midi (ports)
-        , protocol (&midi, &firmware)
+    TransferRuns (InMemoryMidiPorts::Device& deviceToWatch, BasicSysexProtocolClass& protocolToRun,
+                  std::function<void()> startToUse, int numRuns)
+        : device (deviceToWatch)
+        , protocol (protocolToRun)
+        , start (std::move (startToUse))
         , runsLeft (numRuns)
     {
-        auto& device = ports.device (0);
         device.keepMessages = false;
 
-        // On the transfer thread: the time between one message and the next.
+        // On the transfer thread: the time between one message and the next. Read on the message
+        // thread once the run has ended.
         device.onSend = [this]
         {
             const double t = now();
 
             if (lastSend > 0)
             {
-                const double gap = t - lastSend;
-                sumGaps += gap;
-                maxGap = juce::jmax (maxGap, gap);
+                sumGaps += t - lastSend;
+                maxGap = juce::jmax (maxGap, t - lastSend);
             }
 
             lastSend = t;
         };
 
         protocol.addChangeListener (this);
-        juce::MessageManager::callAsync ([this] { selectPortAndStart(); });
+        juce::MessageManager::callAsync ([this] { startRun(); });
+
+        while (! finished)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     }
 
-    ~BenchmarkDriver() override
+    ~TransferRuns() override
     {
         protocol.removeChangeListener (this);
-        ports.device (0).onSend = nullptr;
+        device.onSend = nullptr;
     }
 
     std::vector<RunFigures> results;
 
 private:
-    void selectPortAndStart()
-    {
-        // Picks the port as a user's choice does; it opens when the notification arrives.
-        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
-
-        juce::MessageManager::callAsync ([this] { startRun(); });
-    }
-
     void startRun()
     {
-        if (! midi.isConnected())
-        {
-            juce::MessageManager::callAsync ([this] { startRun(); });
-            return;
-        }
-
-        lastSend = 0;
-        sumGaps = maxGap = 0;
+        lastSend = sumGaps = maxGap = longestHold = 0;
         callbacks = 0;
-        longestHold = 0;
-        messagesBefore = ports.device (0).getNumMessages();
-        start = lastTick = now();
-        protocol.startTransfer();
+        messagesBefore = device.getNumMessages();
+        startTime = lastTick = now();
+        start();
         tick();
     }
 
@@ -108,63 +108,144 @@ private:
         }
 
         RunFigures f;
-        f.wallMs = t - start;
-        f.messages = ports.device (0).getNumMessages() - messagesBefore;
-        f.meanMessageMs = f.messages > 1 ? sumGaps / double (f.messages - 1) : 0.0;
+        f.wallMs = t - startTime;
+        f.messages = device.getNumMessages() - messagesBefore;
+        f.meanMessageUs = f.messages > 1 ? 1000.0 * sumGaps / double (f.messages - 1) : 0.0;
         f.maxMessageMs = maxGap;
         f.longestHoldMs = longestHold;
         f.callbacks = callbacks;
         results.push_back (f);
 
         if (protocol.getStatus() != ProtocolBaseClass::completedStatus || --runsLeft <= 0)
-            juce::MessageManager::getInstance()->stopDispatchLoop();
+            finished = true;
         else
             juce::MessageManager::callAsync ([this] { startRun(); });
     }
 
-    void changeListenerCallback (juce::ChangeBroadcaster* source) override
-    {
-        if (source == &protocol)
-            ++callbacks;
-    }
+    void changeListenerCallback (juce::ChangeBroadcaster*) override { ++callbacks; }
 
-    InMemoryMidiPorts ports;
-    MidiInterfaceClass midi;
-    EmbeddedFirmware firmware;
-    BasicSysexProtocolClass protocol;
-
+    InMemoryMidiPorts::Device& device;
+    BasicSysexProtocolClass& protocol;
+    std::function<void()> start;
     int runsLeft;
+    bool finished = false;
     std::size_t messagesBefore = 0;
-    double start = 0, lastTick = 0, longestHold = 0;
+    double startTime = 0, lastTick = 0, longestHold = 0;
     int callbacks = 0;
-
-    // Written on the transfer thread during a run, read on the message thread once it has ended.
     double lastSend = 0, sumGaps = 0, maxGap = 0;
 };
+
+void printRuns (const char* title, const std::vector<RunFigures>& runs)
+{
+    std::printf ("\n%s\n", title);
+    std::printf ("%4s %9s %9s %12s %13s %16s %10s\n", "run", "wall ms", "messages", "mean us/msg",
+                 "slowest msg ms", "longest hold ms", "callbacks");
+
+    for (std::size_t i = 0; i < runs.size(); ++i)
+    {
+        const auto& f = runs[i];
+        std::printf ("%4zu %9.2f %9zu %12.2f %13.3f %16.3f %10d\n", i + 1, f.wallMs, f.messages,
+                     f.meanMessageUs, f.maxMessageMs, f.longestHoldMs, f.callbacks);
+    }
+}
+
+std::vector<double> wallTimes (const std::vector<RunFigures>& runs)
+{
+    std::vector<double> times;
+
+    for (const auto& f : runs)
+        times.push_back (f.wallMs);
+
+    return times;
+}
+
+void printSummary (const char* what, const std::vector<RunFigures>& runs, double floorMs)
+{
+    const auto times = wallTimes (runs);
+    const double med = median (times), slowest = *std::max_element (times.begin(), times.end());
+    double hold = 0;
+
+    for (const auto& f : runs)
+        hold = juce::jmax (hold, f.longestHoldMs);
+
+    std::printf ("%-34s median %8.2f ms, slowest %8.2f ms (%.2f x median), %.1f x the floor, "
+                 "longest hold %.3f ms\n",
+                 what, med, slowest, slowest / med, med / floorMs, hold);
+}
+
+/** The floor: the same messages handed to the same kind of port by a plain loop, on this thread. */
+std::vector<double> floorRuns (int numRuns)
+{
+    InMemoryMidiPorts ports ({ "Floor port" });
+    ports.device (0).keepMessages = false;
+    const EmbeddedFirmware firmware;
+    const auto lengths = sysex::splitMessages (firmware.data, firmware.size);
+    std::vector<double> times;
+
+    for (int run = 0; run < numRuns; ++run)
+    {
+        auto port = ports.openOutput (0);
+        const double start = now();
+        const auto* message = firmware.data;
+
+        for (const auto length : lengths)
+        {
+            port->sendMessage (message, static_cast<int> (length));
+            message += length;
+        }
+
+        port->confirmDelivery();
+        times.push_back (now() - start);
+    }
+
+    return times;
+}
 } // namespace
 
 int main (int argc, char** argv)
 {
-    const int runs = argc > 1 ? juce::jmax (1, std::atoi (argv[1])) : 5;
+    const int runs = argc > 1 ? juce::jmax (5, std::atoi (argv[1])) : 5;
+    testing_support::tolerateBareXServer();
     const juce::ScopedJuceInitialiser_GUI juceSupport;
 
-    std::vector<RunFigures> results;
+    const auto floorTimes = floorRuns (runs);
+    const double floorMs = median (floorTimes);
+
+    std::vector<RunFigures> headless, visible;
     {
-        BenchmarkDriver driver (runs);
-        juce::MessageManager::getInstance()->runDispatchLoop();
-        results = driver.results;
+        InMemoryMidiPorts ports ({ "Benchmark port" });
+        MidiInterfaceClass midi (ports);
+        EmbeddedFirmware firmware;
+        BasicSysexProtocolClass protocol (&midi, &firmware);
+        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1, juce::sendNotificationSync);
+
+        headless = TransferRuns (
+                       ports.device (0), protocol, [&] { protocol.startTransfer(); }, runs)
+                       .results;
+    }
+    {
+        // The update screen in a window of its own on the display, started by its button's handler.
+        InMemoryMidiPorts ports ({ "Benchmark port" });
+        ContentComp screen (nullptr, {}, ports);
+        screen.setSize (642, 366);
+        screen.addToDesktop (juce::ComponentPeer::windowHasDropShadow);
+        screen.setVisible (true);
+        screen_probe::find<juce::ComboBox> (screen)->setSelectedId (1, juce::sendNotificationSync);
+        auto& update = *screen_probe::button (screen, "update");
+
+        visible = TransferRuns (
+                      ports.device (0), *screen.protocol, [&] { screen.buttonClicked (&update); }, runs)
+                      .results;
     }
 
-    std::printf ("Carried image through the transfer thread into an in-memory port (%d runs)\n", runs);
-    std::printf ("%4s %10s %9s %16s %15s %20s %17s\n", "run", "wall ms", "messages", "mean per msg us",
-                 "max per msg ms", "longest hold ms", "change callbacks");
-
-    for (std::size_t i = 0; i < results.size(); ++i)
-    {
-        const auto& f = results[i];
-        std::printf ("%4zu %10.2f %9zu %16.2f %15.3f %20.3f %17d\n", i + 1, f.wallMs, f.messages,
-                     f.meanMessageMs * 1000.0, f.maxMessageMs, f.longestHoldMs, f.callbacks);
-    }
-
+    std::printf ("Carried image (%u bytes) into an in-memory port that takes each message at once\n",
+                 EmbeddedFirmware().size);
+    std::printf ("\nFloor, a plain loop with no thread, lock or broadcast: median %.2f ms, slowest %.2f ms\n",
+                 floorMs, *std::max_element (floorTimes.begin(), floorTimes.end()));
+    printRuns ("Through the transfer thread, headless:", headless);
+    printRuns ("Through the update screen, shown and repainting (from the click):", visible);
+    std::printf ("\n");
+    printSummary ("Headless:", headless, floorMs);
+    printSummary ("Update screen shown:", visible, floorMs);
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
+
 /** A device that firmware messages are sent to: a component that sits on a screen and broadcasts a
     change whenever what it is connected to changes. */
 class InterfaceBaseClass : public juce::Component, public juce::ChangeBroadcaster
@@ -26,4 +28,15 @@ public:
 
     /** The height in pixels that the interface asks of its parent's layout. */
     virtual int getPreferredHeight() = 0;
+
+    /** Whether the component was enabled when its state last changed; readable on any thread. */
+    bool isEnabledMirror() const noexcept { return enabledMirror.load(); }
+
+    void enablementChanged() override { enabledMirror = isEnabled(); }
+
+private:
+    // Thread crossing: written by whoever changes the enabled state, the component's own or a
+    // parent's (the message thread, or the transfer thread holding the message-thread lock), and read
+    // by the transfer thread without that lock, to take it only when there is something to disable.
+    std::atomic<bool> enabledMirror { true };
 };

@@ -60,7 +60,7 @@ void BasicSysexProtocolClass::run()
             return;
 
         // On every pass, so the interface stays disabled even if something else enabled it.
-        if (! setInterfaceEnabled (false))
+        if (! keepInterfaceDisabled())
             return;
 
         const auto scan = sysex::scanMessage (messageStart, end);

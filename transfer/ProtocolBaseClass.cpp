@@ -47,3 +47,10 @@ bool ProtocolBaseClass::setInterfaceEnabled (bool shouldBeEnabled)
     deviceInterface->setEnabled (shouldBeEnabled);
     return true;
 }
+
+bool ProtocolBaseClass::keepInterfaceDisabled()
+{
+    // The mirror is read without the lock: what enables the interface after this read is seen on the
+    // next pass, as it was when the lock was taken on every pass.
+    return ! deviceInterface->isEnabledMirror() || setInterfaceEnabled (false);
+}

@@ -38,6 +38,10 @@ protected:
         gives up when this thread is asked to exit; then nothing is called and false is returned. */
     bool setInterfaceEnabled (bool shouldBeEnabled);
 
+    /** Disables the device interface when something has enabled it, the only time the lock is
+        taken; false when the wait for the lock gave up. */
+    bool keepInterfaceDisabled();
+
     InterfaceBaseClass* deviceInterface = nullptr;
     const FirmwareDescriptor* firmware = nullptr;
 

@@ -51,7 +51,7 @@ public:
 
     bool confirmDelivery() override
     {
-        if (! device.waitWhileHeld ([&] { return device.heldConfirmation; }))
+        if (! device.waitWhileHeld ([&] { return device.heldConfirmation.load(); }))
             return false;
 
         ++device.numConfirmations;
@@ -85,6 +85,9 @@ void InMemoryMidiPorts::Device::release()
 
 bool InMemoryMidiPorts::Device::waitWhileHeld (const std::function<bool()>& holds)
 {
+    if (heldMessage < 0 && ! heldConfirmation)
+        return true;
+
     // The watch outlives the lock: its wake takes the lock from the thread that asks for the exit.
     const ExitRequestWatch watch (
         [this]

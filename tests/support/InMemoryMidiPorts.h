@@ -55,11 +55,12 @@ public:
         std::vector<Message> messages; // guarded by lock: written on the sending thread, read by tests
 
         // Thread crossing: the hold is set and released by the test, and waited for by the sending
-        // thread, all under holdLock; holding is read by the test without it.
+        // thread, all under holdLock; the sending thread first looks at it without the lock, and the
+        // test reads holding without it.
         std::mutex holdLock;
         std::condition_variable holdChanged;
-        long heldMessage = -1;
-        bool heldConfirmation = false;
+        std::atomic<long> heldMessage { -1 };
+        std::atomic<bool> heldConfirmation { false };
         std::atomic<bool> holding { false };
     };
 
