@@ -18,7 +18,7 @@ endif
 
 PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
 
-.PHONY: all deps configure build run test sanitize bench screenshot e2e clean
+.PHONY: all deps configure build run test sanitize bench screenshot e2e fuzz clean
 
 all: build
 
@@ -71,5 +71,15 @@ bench: deps
 e2e: deps
 	@tools/e2e/run-e2e.sh
 
+# A bounded libFuzzer run of the image checker and the splitter (not part of make test or CI), from the
+# seed corpus in tools/fuzz/corpus; what it finds on the way is kept in build-fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@tools/install-deps.sh clang-14 libclang-rt-14-dev
+	@mkdir -p build-fuzz/corpus
+	@clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
+	    tools/fuzz/ImageFuzzer.cpp firmware/SysexFraming.cpp -o build-fuzz/image_fuzzer
+	@build-fuzz/image_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus tools/fuzz/corpus
+
 clean:
-	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e
+	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz

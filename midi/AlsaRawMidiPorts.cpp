@@ -66,8 +66,8 @@ private:
 
     int drain() override
     {
-        // The ring is empty first (the port was opened with its wake-up level at the whole buffer);
-        // the kernel's drain then only waits briefly for transfers already handed to the driver.
+        // The ring is empty first; the kernel's drain then only waits briefly for transfers already
+        // handed to the driver.
         if (const int result = waitUntil (true, AlsaRawMidiPorts::stallMilliseconds); result < 0)
             return result;
 
@@ -96,11 +96,38 @@ private:
 
         auto deadline = Clock::now() + std::chrono::milliseconds (milliseconds);
         std::size_t lastAvail = 0;
+        bool lastByte = false;
 
         for (;;)
         {
             if (watch.exitRequested())
                 return -ECANCELED;
+
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
+
+            for (auto& fd : fds)
+                fd.revents = 0;
+
+            // Poll reports room from one byte short of empty (the wake-up level must lie below the
+            // buffer's size): that last byte is waited for in steps of a millisecond.
+            auto* const first = lastByte ? &fds.back() : fds.data();
+            const auto numFds = lastByte ? std::size_t { 1 } : fds.size();
+            const auto timeout =
+                lastByte ? 1 : static_cast<int> (juce::jlimit<long long> (0, pollSliceMilliseconds, left));
+
+            if (::poll (first, numFds, timeout) < 0 && errno != EINTR)
+                return -errno;
+
+            for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+                if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+                    return -ENODEV;
+
+            if ((fds.back().revents & POLLIN) != 0)
+            {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto r = ::read (wakeFd, &count, sizeof (count));
+            }
 
             // After an unplug every call on the port fails with -ENODEV.
             if (const int result = snd_rawmidi_status (output, status); result < 0)
@@ -115,29 +142,10 @@ private:
                 deadline = Clock::now() + std::chrono::milliseconds (milliseconds);
 
             lastAvail = avail;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
+            lastByte = drained && avail + 1 >= bufferSize;
 
-            if (left <= 0)
+            if (Clock::now() >= deadline)
                 return drained ? -EIO : 0;
-
-            for (auto& fd : fds)
-                fd.revents = 0;
-
-            if (::poll (fds.data(), fds.size(),
-                        static_cast<int> (juce::jmin<long long> (left, pollSliceMilliseconds))) < 0 &&
-                errno != EINTR)
-                return -errno;
-
-            for (std::size_t i = 0; i + 1 < fds.size(); ++i)
-                if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
-                    return -ENODEV;
-
-            if ((fds.back().revents & POLLIN) != 0)
-            {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto r = ::read (wakeFd, &count, sizeof (count));
-            }
         }
     }
 
@@ -167,17 +175,17 @@ std::unique_ptr<MidiOutputPort> openPort (const std::string& address)
     if (result < 0)
         return nullptr;
 
-    // Poll reports room only when the whole buffer is free, that is when the ring is empty; and the
-    // port sends nothing of its own when it closes.
+    // Poll reports room only when the ring is all but empty; and the port sends nothing of its own
+    // when it closes.
     snd_rawmidi_params_t* params = nullptr;
     snd_rawmidi_params_alloca (&params);
     snd_rawmidi_params_current (output, params);
     const auto bufferSize = snd_rawmidi_params_get_buffer_size (params);
-    snd_rawmidi_params_set_avail_min (output, params, bufferSize);
+    snd_rawmidi_params_set_avail_min (output, params, bufferSize - 1);
     snd_rawmidi_params_set_no_active_sensing (output, params, 1);
     const int wakeFd = ::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK);
 
-    if (snd_rawmidi_params (output, params) < 0 || wakeFd < 0 || bufferSize == 0)
+    if (bufferSize < 2 || snd_rawmidi_params (output, params) < 0 || wakeFd < 0)
     {
         if (wakeFd >= 0)
             ::close (wakeFd);

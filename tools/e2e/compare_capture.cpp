@@ -2,8 +2,9 @@
 //
 //   compare_capture IMAGE.syx CAPTURE.bin
 //
-// Prints "intact" when the two are the same byte for byte; otherwise the first message that differs
-// and how many bytes arrived. Exits 0 only when intact.
+// Prints "intact" when the two are the same byte for byte, "prefix" when what arrived is the start of
+// the image and nothing else; otherwise the first message that differs and how many bytes arrived.
+// Exits 0 only when intact.
 
 #include "firmware/SysexFraming.h"
 
@@ -37,6 +38,13 @@ int main (int argc, char** argv)
         std::printf ("intact: %zu bytes, %zu messages\n", capture.size(),
                      sysex::countMessages (image.data(), image.size()));
         return 0;
+    }
+
+    if (capture.size() < image.size() && std::equal (capture.begin(), capture.end(), image.begin()))
+    {
+        std::printf ("prefix: received %zu of %zu bytes, %zu whole messages\n", capture.size(), image.size(),
+                     sysex::countMessages (capture.data(), capture.size()));
+        return 1;
     }
 
     std::size_t offset = 0, message = 0;

@@ -1,6 +1,6 @@
 // Captures what a raw MIDI input receives, into a file, with a 1 MiB buffer so that a slow reader loses
 // nothing. Ends when the expected number of bytes has arrived, or when nothing more has arrived for
-// IDLE_MS after the first byte (or after TIMEOUT_MS with no byte at all).
+// IDLE_MS after the first byte (or after TIMEOUT_MS with no byte at all), or when the device goes away.
 //
 //   rawmidi_capture DEVICE OUT_FILE EXPECTED_BYTES IDLE_MS TIMEOUT_MS
 //
@@ -63,6 +63,10 @@ int main (int argc, char** argv)
 
         const auto n = snd_rawmidi_read (input, buffer.data(), buffer.size());
 
+        // The device went away (unplugged): what arrived so far is the capture.
+        if (n < 0 && n != -EAGAIN && n != -EINTR)
+            break;
+
         if (n > 0)
         {
             std::fwrite (buffer.data(), 1, (size_t) n, out);
@@ -71,7 +75,8 @@ int main (int argc, char** argv)
             continue;
         }
 
-        const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - last);
+        const auto quiet =
+            std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - last);
 
         if (quiet.count() > wait)
             break;

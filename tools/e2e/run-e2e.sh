@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end proof of delivery on the real Linux MIDI stack: boots Debian's own kernel in a virtual
 # machine with an emulated USB MIDI device, sends the carried image to it with the program's own
-# sending path (and, for comparison, the framework's sequencer path and amidi -s), and compares what
-# the device received with the image. Prints PASS or FAIL with the figures; exit code 0 only on PASS.
+# sending path (and, for comparison, the framework's sequencer path, a plain sender and amidi -s),
+# compares what the device received with the image, and plays unplugs, a close and a retry on it.
+# Prints PASS or FAIL with the figures; exit code 0 only on PASS.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -16,7 +17,7 @@ runs=${E2E_RUNS:-3}
 # The programs that run in the guest, optimised.
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_E2E=ON \
       -DCANTORA_BUILD_TESTS=OFF -DCANTORA_BUILD_APP=OFF -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" > /dev/null
-cmake --build "$build" --target send_firmware rawmidi_capture compare_capture
+cmake --build "$build" --target send_firmware rawmidi_capture compare_capture plain_sender
 
 image=${FIRMWARE_SYX:-$build/generated/cantora2-standin.syx}
 
@@ -56,33 +57,38 @@ copy_with_libraries() {
     done
 }
 for program in "$build/tools/e2e/send_firmware" "$build/tools/e2e/rawmidi_capture" \
-               "$build/tools/e2e/compare_capture" /usr/bin/amidi; do
+               "$build/tools/e2e/compare_capture" "$build/tools/e2e/plain_sender" /usr/bin/amidi; do
     copy_with_libraries "$program"
 done
 mkdir -p "$rootfs/lib64" && cp -L /lib64/ld-linux-x86-64.so.2 "$rootfs/lib64/"
 cp -r /usr/share/alsa "$rootfs/usr/share/alsa"
 cp "$image" "$rootfs/image.syx"
-sed "s/^runs=.*/runs=$runs/" "$top/tools/e2e/guest-init.sh" > "$rootfs/init"
+sed -e "s/^runs=.*/runs=$runs/" -e "s/^last_runs=.*/last_runs=${E2E_LAST_MESSAGE_RUNS:-20}/" \
+    "$top/tools/e2e/guest-init.sh" > "$rootfs/init"
 chmod +x "$rootfs/init"
 (cd "$rootfs" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
 
 # Boot it, with a bound on the host side; the guest powers itself off.
 log=$work/console.log
-echo "Booting the test machine (software emulation; about a minute)..."
+echo "Booting the test machine (software emulation; a few minutes)..."
 start=$(date +%s)
-timeout 540 qemu-system-x86_64 -m 1024 -smp 2 -nographic -no-reboot \
+timeout 900 qemu-system-x86_64 -m 1024 -smp 2 -nographic -no-reboot \
     -kernel "$kernel_dir/root/boot/vmlinuz-$version" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 quiet panic=-1 rdinit=/init" > "$log" 2>&1 || true
 total=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$log" | grep '^E2E' | sed 's/^E2E //' || true
-echo "total: ${total} s (boot, device set-up, $(( runs + 2 )) transfers)"
+tr -d '\r' < "$log" | grep '^E2E' | grep -v '^E2E TABLE' | sed 's/^E2E //' || true
+echo "total: ${total} s (boot, device set-up, transfers and fault cases)"
 
-# Times: the program's own transfer against amidi -s.
+# The program beside the plain sender and amidi -s, round by round.
 tr -d '\r' < "$log" | awk '
-    /^E2E case="program/ { for (i = 1; i <= NF; i++) if ($i ~ /^transfer_ms=/) { split($i, a, "="); sum += a[2]; n++ } }
-    /^E2E case="amidi/   { for (i = 1; i <= NF; i++) if ($i ~ /^wall_ms=/) { split($i, a, "="); peer = a[2] } }
-    END { if (n > 0 && peer > 0) printf "program mean %.0f ms, amidi -s %d ms, ratio %.2f\n", sum / n, peer, (sum / n) / peer }'
+    function value(key,   i, kv) { for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == key) return kv[2] } return "" }
+    /^E2E TABLE/ {
+        if (!header++) printf "\n%4s %11s %11s %10s %9s %15s %14s %s\n", "run", "program ms", "(+ confirm)", "plain ms", "amidi ms", "program/plain", "program/amidi", "intact: program plain amidi"
+        p = value("program_ms"); q = value("plain_ms"); a = value("amidi_ms")
+        printf "%4s %11s %11s %10s %9s %15.2f %14.2f %s %s %s\n", value("run"), p, value("confirm_ms"), q, a, p / q, p / a,
+               value("program_intact"), value("plain_intact"), value("amidi_intact")
+    }'
 
 if tr -d '\r' < "$log" | grep -q '^E2E PASS'; then
     echo "PASS"

@@ -1,11 +1,21 @@
 // Sends the carried firmware image the way the program does, without a window: the real port chooser
-// and transfer object, on the port whose name contains the text given.
+// and transfer object, on the port whose name contains the text given. Options play a user's bad day
+// on the emulated device: an unplug at a chosen message, a port that vanishes between listing and
+// opening, a close after an unplug, and a retry on the device plugged in again.
 //
-//   send_firmware [--framework] PORT_NAME_PART
+//   send_firmware [--framework] [--udc FILE] [--unplug-at N] [--unplug-delay-us D]
+//                 [--unplug-before-open] [--close-after-unplug-ms MS] [--retry-when FILE] PORT_NAME_PART
 //
-// --framework sends through the framework's MIDI output (the ALSA sequencer on Linux) instead of the
-// program's own ports. Prints the ports found, then one line "RESULT status=... messages=... ms=...";
-// exits 0 only when the transfer completed.
+// --framework sends through the framework's MIDI output (the ALSA sequencer) instead of the program's
+// own ports. --udc names the gadget's UDC file, where writing an empty line unplugs the device.
+// --unplug-at N unplugs D microseconds after message N (counted from 0) has been handed to the port.
+// --close-after-unplug-ms stops the transfer the way the window's close button does, that long after
+// the unplug, and ends the process. --retry-when waits, after a failure, until FILE exists, then
+// picks the port again and starts once more.
+//
+// Prints the ports found, "UNPLUG ..." when it unplugs, a line "RESULT status=... ms=..." for each
+// transfer and "EXIT ..." at the end; exits 0 only when the last transfer completed, or, with
+// --close-after-unplug-ms, when the close ended everything.
 
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/MidiInterfaceClass.h"
@@ -14,15 +24,121 @@
 #include <csignal>
 #include <cstdio>
 #include <execinfo.h>
+#include <fstream>
+#include <thread>
 #include <unistd.h>
 
 namespace
 {
-class Sender : private juce::Timer
+double now()
+{
+    return juce::Time::getMillisecondCounterHiRes();
+}
+
+struct Options
+{
+    bool framework = false, unplugBeforeOpen = false;
+    juce::String udc, retryFile, portName;
+    long unplugAt = -1;
+    int unplugDelayUs = 0, closeAfterUnplugMs = -1;
+};
+
+void unplug (const juce::String& udc)
+{
+    std::ofstream (udc.toStdString()) << "\n";
+}
+
+/** The platform's ports, each opened port watched: it counts the messages, times the check after the
+    last one, and unplugs the device at the message asked for. */
+class ObservedPorts : public MidiOutputPorts
 {
 public:
-    Sender (MidiOutputPorts& portsToUse, const juce::String& namePart)
-        : ports (portsToUse)
+    ObservedPorts (MidiOutputPorts& innerPorts, const Options& optionsToUse, std::function<void()> onUnplug)
+        : inner (innerPorts)
+        , options (optionsToUse)
+        , unplugged (std::move (onUnplug))
+    {
+    }
+
+    ~ObservedPorts() override
+    {
+        if (unplugger.joinable())
+            unplugger.join();
+    }
+
+    juce::StringArray getOutputNames() override { return inner.getOutputNames(); }
+
+    std::unique_ptr<MidiOutputPort> openOutput (int index) override
+    {
+        if (auto port = inner.openOutput (index))
+            return std::make_unique<Port> (std::move (port), *this);
+
+        return nullptr;
+    }
+
+    // Written on the transfer thread (and the unplugging thread), read on the message thread once
+    // the transfer has ended.
+    std::atomic<long> messages { 0 };
+    std::atomic<double> confirmMs { 0 }, unplugTime { 0 };
+
+private:
+    class Port : public MidiOutputPort
+    {
+    public:
+        Port (std::unique_ptr<MidiOutputPort> innerPort, ObservedPorts& ownerToUse)
+            : port (std::move (innerPort))
+            , owner (ownerToUse)
+        {
+        }
+
+        bool sendMessage (const juce::uint8* bytes, int numBytes) override
+        {
+            const long index = owner.messages;
+
+            if (index == owner.options.unplugAt && ! owner.unplugger.joinable())
+                owner.unplugger = std::thread (
+                    [this]
+                    {
+                        std::this_thread::sleep_for (std::chrono::microseconds (owner.options.unplugDelayUs));
+                        owner.unplugTime = now(); // the write returns only once the kernel has let go
+                        unplug (owner.options.udc);
+                        owner.unplugged();
+                        std::printf ("UNPLUG after_message=%ld delay_us=%d\n", owner.options.unplugAt,
+                                     owner.options.unplugDelayUs);
+                    });
+
+            const bool sent = port->sendMessage (bytes, numBytes);
+            owner.messages += sent ? 1 : 0;
+            return sent;
+        }
+
+        bool confirmDelivery() override
+        {
+            const double start = now();
+            const bool confirmed = port->confirmDelivery();
+            owner.confirmMs = now() - start;
+            return confirmed;
+        }
+
+    private:
+        std::unique_ptr<MidiOutputPort> port;
+        ObservedPorts& owner;
+    };
+
+    MidiOutputPorts& inner;
+    const Options& options;
+    std::function<void()> unplugged;
+    std::thread unplugger;
+};
+
+/** Drives the transfers from the message loop. Nothing polls while a transfer runs (the program has
+    no timers either): the end is seen by the status change, and only a wait for the retry file ticks. */
+class Sender : private juce::Timer, private juce::ChangeListener
+{
+public:
+    Sender (MidiOutputPorts& platformPorts, const Options& optionsToUse)
+        : options (optionsToUse)
+        , ports (platformPorts, optionsToUse, [this] { unplugged(); })
     {
         const auto names = ports.getOutputNames();
 
@@ -32,23 +148,30 @@ public:
         midi = std::make_unique<MidiInterfaceClass> (ports);
 
         for (int i = 0; i < names.size() && portId == 0; ++i)
-            if (names[i].contains (namePart))
+            if (names[i].contains (options.portName))
                 portId = i + 1;
 
         if (portId == 0)
         {
-            std::printf ("RESULT status=\"no port named like '%s'\"\n", namePart.toRawUTF8());
-            juce::MessageManager::callAsync ([] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+            finish (juce::String ("no port named like '") + options.portName + "'");
             return;
         }
 
         protocol = std::make_unique<BasicSysexProtocolClass> (midi.get(), &firmware);
+        protocol->addChangeListener (this);
 
-        for (auto* child : midi->getChildren())
-            if (auto* box = dynamic_cast<juce::ComboBox*> (child))
-                box->setSelectedId (portId);
+        // The device goes between the listing and the opening: the chooser still offers it.
+        if (options.unplugBeforeOpen)
+        {
+            ports.unplugTime = now();
+            unplug (options.udc);
+            std::printf ("UNPLUG before_open\n");
 
-        startTimer (1);
+            while (juce::File ("/proc/asound/cards").loadFileAsString().contains ("USB-Audio"))
+                juce::Thread::sleep (10);
+        }
+
+        pickPort();
     }
 
     ~Sender() override
@@ -58,52 +181,128 @@ public:
         midi = nullptr;
     }
 
-    bool completed = false;
+    int exitCode = 1;
+    double closeRequested = 0;
 
 private:
-    void timerCallback() override
+    void pickPort()
     {
-        if (! started)
-        {
-            if (! midi->isConnected())
-            {
-                if (++waits > 2000)
-                    finish ("the port did not open");
-                return;
-            }
+        for (auto* child : midi->getChildren())
+            if (auto* box = dynamic_cast<juce::ComboBox*> (child))
+                box->setSelectedId (portId, juce::sendNotificationSync);
 
-            started = true;
-            startTime = juce::Time::getMillisecondCounterHiRes();
-            protocol->startTransfer();
+        if (! midi->isConnected())
+        {
+            finish ("the port did not open");
             return;
         }
 
-        if (! protocol->isThreadRunning())
-            finish (protocol->getStatus());
+        ports.messages = 0;
+        ports.confirmMs = 0;
+        startTime = now();
+        protocol->startTransfer();
     }
 
-    void finish (const juce::String& status)
+    // On the unplugging thread.
+    void unplugged()
     {
-        stopTimer();
-        const double ms = started ? juce::Time::getMillisecondCounterHiRes() - startTime : 0.0;
-        completed = status == ProtocolBaseClass::completedStatus;
-        std::printf ("RESULT status=\"%s\" bytes=%u ms=%.1f\n", status.toRawUTF8(), firmware.size, ms);
-        std::fflush (stdout);
-        juce::MessageManager::getInstance()->stopDispatchLoop();
+        if (options.closeAfterUnplugMs >= 0)
+            juce::MessageManager::callAsync (
+                [this] {
+                    juce::Timer::callAfterDelay (options.closeAfterUnplugMs,
+                                                 [this] { closeAsTheWindowDoes(); });
+                });
     }
 
-    MidiOutputPorts& ports;
+    void changeListenerCallback (juce::ChangeBroadcaster*) override
+    {
+        const auto status = protocol->getStatus();
+
+        if (closeRequested > 0 || status == ProtocolBaseClass::uploadingStatus || status == shownStatus)
+            return;
+
+        // The outcome is out; the thread only gives the chooser back before it ends, which the timer
+        // waits for (that needs the message thread).
+        const double statusTime = now();
+        shownStatus = status;
+        const double unplugToStatus = ports.unplugTime > 0 ? statusTime - ports.unplugTime : -1;
+        std::printf ("RESULT status=\"%s\" messages=%ld ms=%.1f confirm_ms=%.1f unplug_to_status_ms=%.1f\n",
+                     status.toRawUTF8(), (long) ports.messages, statusTime - startTime,
+                     (double) ports.confirmMs, unplugToStatus);
+        std::fflush (stdout);
+        startTimer (1);
+    }
+
+    void timerCallback() override
+    {
+        if (protocol->isThreadRunning())
+            return;
+
+        if (waitingForRetry)
+        {
+            if (juce::File (options.retryFile).exists())
+            {
+                stopTimer();
+                waitingForRetry = false;
+                shownStatus = {};
+                pickPort();
+            }
+
+            return;
+        }
+
+        stopTimer();
+        const auto status = protocol->getStatus();
+
+        // The close comes at its time, whatever the transfer did meanwhile.
+        if (options.closeAfterUnplugMs >= 0)
+            return;
+
+        if (status != ProtocolBaseClass::completedStatus && options.retryFile.isNotEmpty() && ! retried)
+        {
+            retried = waitingForRetry = true;
+            ports.unplugTime = 0;
+            startTimer (10);
+            return;
+        }
+
+        exitCode = status == ProtocolBaseClass::completedStatus ? 0 : 1;
+        finish ({});
+    }
+
+    // What the window's close button does, then the end of the message loop and, in main, the
+    // destruction of everything, the port included.
+    void closeAsTheWindowDoes()
+    {
+        closeRequested = now();
+        protocol->signalThreadShouldExit();
+        const bool ended = protocol->waitForThreadToExit (5000);
+        std::printf ("CLOSE after_unplug_ms=%.0f thread_ended=%d wait_ms=%.1f\n",
+                     closeRequested - ports.unplugTime, ended ? 1 : 0, now() - closeRequested);
+        exitCode = ended ? 0 : 1;
+        finish ({});
+    }
+
+    void finish (const juce::String& problem)
+    {
+        if (problem.isNotEmpty())
+            std::printf ("RESULT status=\"%s\"\n", problem.toRawUTF8());
+
+        std::fflush (stdout);
+        juce::MessageManager::callAsync ([] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+    }
+
+    const Options& options;
+    ObservedPorts ports;
     EmbeddedFirmware firmware;
     std::unique_ptr<MidiInterfaceClass> midi;
     std::unique_ptr<BasicSysexProtocolClass> protocol;
-    int portId = 0, waits = 0;
-    bool started = false;
+    int portId = 0;
     double startTime = 0;
+    juce::String shownStatus;
+    bool retried = false, waitingForRetry = false;
 };
-} // namespace
 
-namespace
-{
 // A crash inside the test machine leaves no core file to look at: print where it happened.
 void printBacktraceAndExit (int signalNumber)
 {
@@ -112,6 +311,36 @@ void printBacktraceAndExit (int signalNumber)
     backtrace_symbols_fd (frames, count, STDERR_FILENO);
     _exit (128 + signalNumber);
 }
+
+bool parse (int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const juce::String arg (argv[i]);
+        const bool hasValue = i + 1 < argc;
+
+        if (arg == "--framework")
+            o.framework = true;
+        else if (arg == "--unplug-before-open")
+            o.unplugBeforeOpen = true;
+        else if (arg == "--udc" && hasValue)
+            o.udc = argv[++i];
+        else if (arg == "--unplug-at" && hasValue)
+            o.unplugAt = juce::String (argv[++i]).getLargeIntValue();
+        else if (arg == "--unplug-delay-us" && hasValue)
+            o.unplugDelayUs = juce::String (argv[++i]).getIntValue();
+        else if (arg == "--close-after-unplug-ms" && hasValue)
+            o.closeAfterUnplugMs = juce::String (argv[++i]).getIntValue();
+        else if (arg == "--retry-when" && hasValue)
+            o.retryFile = argv[++i];
+        else if (o.portName.isEmpty() && ! arg.startsWith ("--"))
+            o.portName = arg;
+        else
+            return false;
+    }
+
+    return o.portName.isNotEmpty() && (o.udc.isNotEmpty() || (o.unplugAt < 0 && ! o.unplugBeforeOpen));
+}
 } // namespace
 
 int main (int argc, char** argv)
@@ -119,27 +348,31 @@ int main (int argc, char** argv)
     std::signal (SIGSEGV, printBacktraceAndExit);
     std::signal (SIGABRT, printBacktraceAndExit);
 
-    juce::StringArray args;
+    Options options;
 
-    for (int i = 1; i < argc; ++i)
-        args.add (argv[i]);
-
-    const bool framework = args.contains ("--framework");
-    args.removeString ("--framework");
-
-    if (args.size() != 1)
+    if (! parse (argc, argv, options))
     {
-        std::fprintf (stderr, "usage: send_firmware [--framework] PORT_NAME_PART\n");
+        std::fprintf (stderr, "usage: see the top of send_firmware.cpp\n");
         return 2;
     }
 
-    const juce::ScopedJuceInitialiser_GUI juceSupport;
-    bool completed = false;
+    int exitCode = 1;
+    double closeRequested = 0;
     {
-        Sender sender (framework ? MidiOutputPorts::getFrameworkPorts() : MidiOutputPorts::getPlatformPorts(), args[0]);
-        juce::MessageManager::getInstance()->runDispatchLoop();
-        completed = sender.completed;
+        const juce::ScopedJuceInitialiser_GUI juceSupport;
+        {
+            Sender sender (options.framework ? MidiOutputPorts::getFrameworkPorts()
+                                             : MidiOutputPorts::getPlatformPorts(),
+                           options);
+            juce::MessageManager::getInstance()->runDispatchLoop();
+            exitCode = sender.exitCode;
+            closeRequested = sender.closeRequested;
+        }
     }
 
-    return completed ? 0 : 1;
+    if (closeRequested > 0)
+        std::printf ("EXIT close_to_exit_ms=%.1f\n", now() - closeRequested);
+
+    std::fflush (stdout);
+    return exitCode;
 }
