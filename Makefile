@@ -79,7 +79,8 @@ fuzz:
 	@mkdir -p build-fuzz/corpus
 	@clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
 	    tools/fuzz/ImageFuzzer.cpp firmware/SysexFraming.cpp -o build-fuzz/image_fuzzer
-	@build-fuzz/image_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus tools/fuzz/corpus
+	@build-fuzz/image_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+	    build-fuzz/corpus tools/fuzz/corpus
 
 clean:
 	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz
