@@ -36,9 +36,8 @@ public:
     /** Opens the port at this position of the last list taken; null when it cannot be opened. */
     virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
 
-    /** The ports the program uses: on Linux the ALSA raw MIDI ports, elsewhere the framework's. */
+    /** The ports the program uses: the ALSA raw MIDI ports on Linux, the multimedia MIDI outputs on
+        Windows. (The framework's MIDI output reports no failed send on either, and on Linux goes
+        through the sequencer, which drops data when a USB MIDI port is full.) */
     static MidiOutputPorts& getPlatformPorts();
-
-    /** The framework's MIDI output ports (on Linux, ports of the ALSA sequencer). */
-    static MidiOutputPorts& getFrameworkPorts();
 };

@@ -95,8 +95,6 @@ echo "E2E cards gadget=$gadget usb=$usb"
 # Delivery and speed: the program's own path, the plain sender (one write plus drain per message, the
 # program's floor) and amidi -s, round by round. Only the program's stream decides PASS.
 
-run_sender "framework MidiOutput (ALSA sequencer), as it stood" send_firmware --framework "Cantora"
-
 for n in $(seq $runs); do
     run_sender "program run $n" send_firmware "Cantora"
     program_ms=$ms; program_intact=$intact

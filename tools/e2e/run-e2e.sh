@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end proof of delivery on the real Linux MIDI stack: boots Debian's own kernel in a virtual
 # machine with an emulated USB MIDI device, sends the carried image to it with the program's own
-# sending path (and, for comparison, the framework's sequencer path, a plain sender and amidi -s),
+# sending path (and, for comparison, a plain sender and amidi -s),
 # compares what the device received with the image, and plays unplugs, a close and a retry on it.
 # Prints PASS or FAIL with the figures; exit code 0 only on PASS.
 set -euo pipefail

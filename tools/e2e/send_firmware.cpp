@@ -3,11 +3,10 @@
 // on the emulated device: an unplug at a chosen message, a port that vanishes between listing and
 // opening, a close after an unplug, and a retry on the device plugged in again.
 //
-//   send_firmware [--framework] [--udc FILE] [--unplug-at N] [--unplug-delay-us D]
+//   send_firmware [--udc FILE] [--unplug-at N] [--unplug-delay-us D]
 //                 [--unplug-before-open] [--close-after-unplug-ms MS] [--retry-when FILE] PORT_NAME_PART
 //
-// --framework sends through the framework's MIDI output (the ALSA sequencer) instead of the program's
-// own ports. --udc names the gadget's UDC file, where writing an empty line unplugs the device.
+// --udc names the gadget's UDC file, where writing an empty line unplugs the device.
 // --unplug-at N unplugs D microseconds after message N (counted from 0) has been handed to the port.
 // --close-after-unplug-ms stops the transfer the way the window's close button does, that long after
 // the unplug, and ends the process. --retry-when waits, after a failure, until FILE exists, then
@@ -37,7 +36,7 @@ double now()
 
 struct Options
 {
-    bool framework = false, unplugBeforeOpen = false;
+    bool unplugBeforeOpen = false;
     juce::String udc, retryFile, portName;
     long unplugAt = -1;
     int unplugDelayUs = 0, closeAfterUnplugMs = -1;
@@ -319,9 +318,7 @@ bool parse (int argc, char** argv, Options& o)
         const juce::String arg (argv[i]);
         const bool hasValue = i + 1 < argc;
 
-        if (arg == "--framework")
-            o.framework = true;
-        else if (arg == "--unplug-before-open")
+        if (arg == "--unplug-before-open")
             o.unplugBeforeOpen = true;
         else if (arg == "--udc" && hasValue)
             o.udc = argv[++i];
@@ -361,9 +358,7 @@ int main (int argc, char** argv)
     {
         const juce::ScopedJuceInitialiser_GUI juceSupport;
         {
-            Sender sender (options.framework ? MidiOutputPorts::getFrameworkPorts()
-                                             : MidiOutputPorts::getPlatformPorts(),
-                           options);
+            Sender sender (MidiOutputPorts::getPlatformPorts(), options);
             juce::MessageManager::getInstance()->runDispatchLoop();
             exitCode = sender.exitCode;
             closeRequested = sender.closeRequested;

@@ -1,0 +1,136 @@
+#include "midi/WinMidiSender.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace
+{
+using Wait = LongMessageOutput::Wait;
+
+// A multimedia MIDI output whose driver follows a script: what each call returns, and which wait
+// finds the header done. Every call is logged.
+struct ScriptedOutput : public LongMessageOutput
+{
+    unsigned int prepare (const std::uint8_t* bytes, std::size_t size) override
+    {
+        calls.push_back ("prepare " + std::to_string (size));
+        received.assign (bytes, bytes + size);
+        return prepareResult;
+    }
+
+    unsigned int send() override
+    {
+        calls.push_back ("send");
+        return sendResult;
+    }
+
+    bool isDone() override { return done; }
+
+    Wait wait (int) override
+    {
+        calls.push_back ("wait");
+        const auto result = waits.empty() ? Wait::timedOut : waits.front();
+
+        if (! waits.empty())
+            waits.pop_front();
+
+        done = done || (result == Wait::signalled && --signalsUntilDone == 0);
+        return result;
+    }
+
+    unsigned int unprepare() override
+    {
+        calls.push_back ("unprepare");
+        return done || ! sent() ? 0u : 65u; // MIDIERR_STILLPLAYING while the driver holds the header
+    }
+
+    void reset() override
+    {
+        calls.push_back ("reset");
+        done = true; // the driver gives the header back
+    }
+
+    bool isPresent() override { return present; }
+
+    bool sent() const
+    {
+        return std::find (calls.begin(), calls.end(), "send") != calls.end() && sendResult == 0;
+    }
+
+    unsigned int prepareResult = 0, sendResult = 0;
+    std::deque<Wait> waits;
+    int signalsUntilDone = 1;
+    bool done = false, present = true;
+    std::vector<std::string> calls;
+    std::vector<std::uint8_t> received;
+};
+
+const std::vector<std::uint8_t> message { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 };
+
+bool send (ScriptedOutput& output)
+{
+    return sendLongMidiMessage (output, message.data(), message.size());
+}
+} // namespace
+
+TEST (WinMidiSender, WaitsForTheHeaderAndReleasesIt)
+{
+    ScriptedOutput doneLate; // the driver signals twice before the header is done
+    doneLate.waits = { Wait::signalled, Wait::signalled };
+    doneLate.signalsUntilDone = 2;
+    EXPECT_TRUE (send (doneLate));
+    EXPECT_EQ (doneLate.received, message);
+    EXPECT_EQ (doneLate.calls,
+               (std::vector<std::string> { "prepare 9", "send", "wait", "wait", "unprepare" }));
+}
+
+TEST (WinMidiSender, EveryFailureFailsTheSendAndLeavesNoHeaderWithTheDriver)
+{
+    ScriptedOutput prepareFails;
+    prepareFails.prepareResult = 11; // MMSYSERR_INVALPARAM
+    EXPECT_FALSE (send (prepareFails));
+    EXPECT_EQ (prepareFails.calls, (std::vector<std::string> { "prepare 9" }));
+
+    ScriptedOutput sendFails;  // the device was unplugged
+    sendFails.sendResult = 68; // MIDIERR_NODEVICE
+    EXPECT_FALSE (send (sendFails));
+    EXPECT_EQ (sendFails.calls, (std::vector<std::string> { "prepare 9", "send", "unprepare" }));
+
+    ScriptedOutput neverDone; // a device that stopped taking data: the time-out passes
+    neverDone.waits = { Wait::timedOut };
+    EXPECT_FALSE (send (neverDone));
+    EXPECT_EQ (neverDone.calls,
+               (std::vector<std::string> { "prepare 9", "send", "wait", "reset", "unprepare" }));
+
+    ScriptedOutput stopped; // the transfer is stopped while the driver holds the header
+    stopped.waits = { Wait::signalled, Wait::exitRequested };
+    stopped.signalsUntilDone = 5;
+    EXPECT_FALSE (send (stopped));
+    EXPECT_EQ (stopped.calls,
+               (std::vector<std::string> { "prepare 9", "send", "wait", "wait", "reset", "unprepare" }));
+}
+
+TEST (WinMidiSender, TheTimeOutLetsTheLargestMessageCrossASlowLink)
+{
+    // 1,148 bytes at 31,250 baud take 368 ms, with two seconds to spare.
+    EXPECT_EQ (longMessageTimeoutMilliseconds (1148), 368 + 2000);
+    EXPECT_EQ (longMessageTimeoutMilliseconds (9), 3 + 2000);
+}
+
+TEST (WinMidiSender, ConfirmsOnlyADeviceThatIsStillThere)
+{
+    ScriptedOutput there;
+    there.waits = { Wait::signalled, Wait::timedOut };
+    EXPECT_TRUE (confirmLongMidiDelivery (there, 500));
+
+    ScriptedOutput gone;
+    gone.present = false;
+    EXPECT_FALSE (confirmLongMidiDelivery (gone, 500));
+
+    ScriptedOutput stopped;
+    stopped.waits = { Wait::exitRequested };
+    EXPECT_FALSE (confirmLongMidiDelivery (stopped, 500));
+}
