@@ -18,7 +18,7 @@ endif
 
 PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
 
-.PHONY: all deps configure build run test sanitize bench screenshot e2e fuzz clean
+.PHONY: all deps configure build run test sanitize bench screenshot e2e fuzz windows clean
 
 all: build
 
@@ -71,6 +71,10 @@ bench: deps
 e2e: deps
 	@tools/e2e/run-e2e.sh
 
+# The Windows program, cross-compiled, its resources checked, and it and its tests run under Wine.
+windows:
+	@tools/windows/build.sh
+
 # A bounded libFuzzer run of the image checker and the splitter (not part of make test or CI), from the
 # seed corpus in tools/fuzz/corpus; what it finds on the way is kept in build-fuzz/corpus.
 FUZZ_SECONDS ?= 60
@@ -83,4 +87,4 @@ fuzz:
 	    build-fuzz/corpus tools/fuzz/corpus
 
 clean:
-	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz
+	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz build-windows

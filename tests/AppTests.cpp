@@ -199,6 +199,10 @@ int main (int argc, char** argv)
     testing_support::FrameworkChecks checks;
     juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
     { return new TestApplication(); };
+#if JUCE_WINDOWS
+    const int result = juce::JUCEApplicationBase::main();
+#else
     const int result = juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
+#endif
     return result != 0 || checks.getAssertionsOutsideTests() > 0 ? 1 : 0;
 }

@@ -502,7 +502,12 @@ TEST_F (UpdateScreen, RendersItsRows)
     background.toBack();
 
     const auto image = window.createComponentSnapshot (window.getLocalBounds());
-    const auto file = juce::File (CANTORA_TEST_OUTPUT_DIR).getChildFile ("update-screen-642x366.png");
+#ifdef CANTORA_TEST_OUTPUT_DIR
+    const juce::File folder (CANTORA_TEST_OUTPUT_DIR);
+#else
+    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory);
+#endif
+    const auto file = folder.getChildFile ("update-screen-642x366.png");
     file.deleteFile();
     juce::FileOutputStream out (file);
     ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# make windows: cross-compiles the program for Windows x86-64 with Debian's MinGW-w64 and Debian's
+# JUCE, statically linked, checks its resources from Linux, and runs it and its test suite under
+# Debian's Wine. The program lands in build-windows/release/app/; exit code 0 only when every check
+# passed.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/../.." && pwd)
+out=$top/build-windows
+cd "$top"
+
+step() { echo; echo "== $1 ($(( $(date +%s) - began )) s)"; }
+began=$(date +%s)
+
+step "Packages"
+tools/install-deps.sh g++ cmake ninja-build pkg-config juce-modules-source g++-mingw-w64-x86-64-posix \
+    binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest dpkg-dev librsvg2-bin icoutils python3-pefile \
+    wine wine64 xvfb xauth xdotool
+
+step "libpng and libjpeg-turbo from Debian's sources"
+tools/windows/build-deps.sh "$out/deps"
+
+# The host tool that makes and embeds the firmware image runs during the build: built for this machine.
+step "The build machine's firmware tool"
+cmake -S . -B "$out/host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS=OFF -DCANTORA_BUILD_APP=OFF \
+      -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" > /dev/null
+cmake --build "$out/host" --target firmwaretool
+
+cross=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/tools/windows/mingw-w64.cmake" -DCANTORA_WINDOWS_DEPS="$out/deps"
+       -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 -DCANTORA_FIRMWARETOOL="$out/host/firmwaretool"
+       -DFIRMWARE_SYX="${FIRMWARE_SYX:-}")
+
+step "The program (Release)"
+cmake -S . -B "$out/release" "${cross[@]}" -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS=OFF > /dev/null
+cmake --build "$out/release"
+program="$out/release/app/Cantora 2 Updater.exe"
+echo "$program: $(stat -c %s "$program") bytes"
+
+# The tests keep the framework's assertions; optimised, since a debug build takes minutes to link.
+step "The test suite (optimised, with the framework's assertions)"
+cmake -S . -B "$out/tests" "${cross[@]}" -DCMAKE_BUILD_TYPE=Release -DCANTORA_LOG_ASSERTIONS=ON \
+      -DCANTORA_BUILD_APP=OFF > /dev/null
+cmake --build "$out/tests" --target cantora_tests cantora_app_tests
+
+step "The program's resources, read back"
+/usr/bin/python3 tools/windows/check-resources.py "$program"
+
+step "Under Wine"
+tools/windows/wine-checks.sh "$program" "$out/tests/tests"
+
+step "PASS"
