@@ -35,10 +35,13 @@ struct Worker : public juce::Thread
                 break;
             }
 
+            // Broken for 20 microseconds of the worker's own time, however busy the machine is.
             invariantBroken = true;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds (20);
 
-            for (int spin = 0; spin < 200; ++spin)
-                std::this_thread::yield();
+            while (std::chrono::steady_clock::now() < until)
+            {
+            }
 
             invariantBroken = false;
             ++gained;
@@ -54,7 +57,7 @@ struct Worker : public juce::Thread
 
 TEST (MessageThreadLock, IsTakenAgainAndAgainFromAWorkerAndExcludesTheMessageThread)
 {
-    Worker worker (2000);
+    Worker worker (500);
     int seenBroken = 0;
     worker.startThread();
     ASSERT_TRUE (pumpUntil (
@@ -66,7 +69,7 @@ TEST (MessageThreadLock, IsTakenAgainAndAgainFromAWorkerAndExcludesTheMessageThr
         },
         60000));
 
-    EXPECT_EQ (worker.gained, 2000);
+    EXPECT_EQ (worker.gained, 500);
     EXPECT_EQ (worker.refused, 0);
     EXPECT_EQ (seenBroken, 0) << "the message thread ran while the worker held the lock";
 }
