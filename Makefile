@@ -18,7 +18,7 @@ endif
 
 PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
 
-.PHONY: all deps configure build run test sanitize bench screenshot e2e fuzz windows clean
+.PHONY: all deps configure build run test sanitize bench screenshot e2e fuzz windows package clean
 
 all: build
 
@@ -75,6 +75,10 @@ e2e: deps
 windows:
 	@tools/windows/build.sh
 
+# The Debian package of the Linux program, checked and tried in a throwaway root.
+package:
+	@tools/package/check-package.sh
+
 # A bounded libFuzzer run of the image checker and the splitter (not part of make test or CI), from the
 # seed corpus in tools/fuzz/corpus; what it finds on the way is kept in build-fuzz/corpus.
 FUZZ_SECONDS ?= 60
@@ -87,4 +91,4 @@ fuzz:
 	    build-fuzz/corpus tools/fuzz/corpus
 
 clean:
-	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz build-windows
+	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz build-windows build-package

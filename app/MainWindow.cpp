@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 #include "screens/WindowBackground.h"
+#include "screens/WindowIcon.h"
 
 MainWindow::MainWindow (juce::String commandLine, MidiOutputPorts& ports)
     : juce::DocumentWindow (juce::String(), windowBackgroundColour, juce::DocumentWindow::closeButton, true)
@@ -10,6 +11,7 @@ MainWindow::MainWindow (juce::String commandLine, MidiOutputPorts& ports)
 
     // Composed once, from the firmware the screen carries.
     setName (composeTitle (*contentComp->descriptor));
+    setProgramIcon (*this);
 
     setVisible (true);
 }

@@ -1,6 +1,7 @@
 #include "LumoHelpWindowClass.h"
 #include "WindowBackground.h"
 #include "LumoHelpWindowContentComp.h"
+#include "WindowIcon.h"
 
 LumoHelpWindowClass::LumoHelpWindowClass()
     : HelpWindowbaseClass ("Help", windowBackgroundColour, juce::DocumentWindow::allButtons, true)
@@ -9,4 +10,5 @@ LumoHelpWindowClass::LumoHelpWindowClass()
     setResizable (true, false);
     setContentOwned (content, false);
     setName ("Firmware Update Help");
+    setProgramIcon (*this);
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config make juce-modules-source xvfb xauth
           libgtest-dev libbenchmark-dev fonts-dejavu-core openbox xdotool x11-utils
-          imagemagick libasound2-dev)
+          imagemagick libasound2-dev librsvg2-bin)
 [ $# -gt 0 ] && packages=("$@")
 
 missing=()

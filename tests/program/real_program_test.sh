@@ -109,6 +109,11 @@ case "$case_name" in
         pos=$(position); x=${pos%,*}; y=${pos#*,}
         [ $(( x + 325 - sw / 2 )) -ge -2 ] && [ $(( x + 325 - sw / 2 )) -le 2 ] || fail "not centred across: x $x on $sw"
         [ $(( y + 200 - sh / 2 )) -ge -2 ] && [ $(( y + 200 - sh / 2 )) -le 2 ] || fail "not centred down: y $y on $sh"
+        # Both windows carry the program's icon, which the task bar and the window switcher read.
+        icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep -q 'Icon (64 x 64)'; }
+        icon "$window" || fail "the main window carries no icon"
+        events_handled
+        icon "$(find_window "Firmware Update Help")" || fail "the help window carries no icon"
         ;;
 
     second-launch)

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# make package: builds the Debian package of the Linux program (Release, stripped, Debian's hardening
+# flags), checks it with lintian, desktop-file-validate and appstreamcli, and tries it in a throwaway
+# Debian 12 root made with mmdebstrap (never on this machine): installs it with apt-get, starts the
+# program from the desktop entry's Exec line under Xvfb, removes it, and checks that no file of it is
+# left. Exit code 0 only when everything passed.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$top/build-package
+root=$build/root
+cd "$top"
+
+began=$(date +%s)
+step() { echo; echo "== $1 ($(( $(date +%s) - began )) s)"; }
+
+step "Packages"
+tools/install-deps.sh g++ cmake ninja-build pkg-config make juce-modules-source libasound2-dev librsvg2-bin \
+    dpkg-dev lintian desktop-file-utils appstream mmdebstrap xvfb xauth xdotool
+
+step "Build and package"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS=OFF \
+      -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" \
+      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+      -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now" > /dev/null
+cmake --build "$build"
+(cd "$build" && cpack > /dev/null)
+deb=$(ls "$build"/cantora2-updater_*_amd64.deb)
+echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
+dpkg-deb -f "$deb" Package Version Section Priority Maintainer Depends
+dpkg-deb -c "$deb" | awk '{ print $1, $3, $6 }'
+
+step "Checks"
+desktop-file-validate resources/com.korvane.Cantora2Updater.desktop && echo "desktop-file-validate: no problems"
+appstreamcli validate --no-net "$build/package/com.korvane.Cantora2Updater.metainfo.xml"
+lintian --fail-on error --display-info "$deb" && echo "lintian: no errors"
+
+step "Install test in a throwaway Debian 12 root"
+xvfb=""
+cleanup() {
+    [ -n "$xvfb" ] && kill "$xvfb" 2> /dev/null && wait "$xvfb" 2> /dev/null
+    for m in tmp/.X11-unix proc; do mountpoint -q "$root/$m" 2> /dev/null && umount "$root/$m"; done
+    rm -rf "$root"
+}
+trap cleanup EXIT
+rm -rf "$root"
+mmdebstrap --quiet --variant=apt bookworm "$root" http://deb.debian.org/debian
+mount -t proc proc "$root/proc"
+cp "$deb" "$root/tmp/"
+start=$(date +%s%N)
+chroot "$root" apt-get install -q -y --no-install-recommends "/tmp/$(basename "$deb")" > "$build/install.log"
+echo "installed with its dependencies in $(( ($(date +%s%N) - start) / 1000000 )) ms: $(grep -c '^Setting up' "$build/install.log") packages set up"
+chroot "$root" dpkg -L cantora2-updater > "$build/files.txt"
+
+# The program, started as the desktop starts it, on an X server of its own.
+exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/com.korvane.Cantora2Updater.desktop")
+display=:$(( 90 + RANDOM % 9 ))
+Xvfb "$display" -ac -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+xvfb=$!
+until DISPLAY=$display xdotool getmouselocation > /dev/null 2>&1; do sleep 0.05; done
+mkdir -p "$root/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
+start=$(date +%s%N)
+chroot "$root" env DISPLAY="$display" sh -c "exec $exec_line" > "$build/program.log" 2>&1 &
+program=$!
+window=""
+for _ in $(seq 400); do
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Cantora 2 - version 1.0.02 B37$' 2> /dev/null | head -n 1)
+    [ -n "$window" ] && break
+    sleep 0.05
+done
+shown=$(( ($(date +%s%N) - start) / 1000000 ))
+kill "$program" 2> /dev/null; wait "$program" 2> /dev/null || true
+[ -n "$window" ] || { echo "FAIL: no window from '$exec_line'"; cat "$build/program.log"; exit 1; }
+echo "'$exec_line' showed the window \"Cantora 2 - version 1.0.02 B37\" after $shown ms"
+
+umount "$root/tmp/.X11-unix"
+chroot "$root" apt-get purge -q -y cantora2-updater > /dev/null
+left=0
+while read -r path; do
+    if [ -f "$root$path" ] || [ -L "$root$path" ]; then echo "left behind: $path"; left=1; fi
+done < "$build/files.txt"
+[ "$left" -eq 0 ] || { echo "FAIL: files of the package remain"; exit 1; }
+echo "removed: none of its $(wc -l < "$build/files.txt") paths is left as a file"
+
+step "PASS"
