@@ -44,7 +44,6 @@ set(CPACK_PACKAGE_NAME cantora2-updater)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Korvane)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CANTORA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
@@ -52,9 +51,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${CANTORA_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the Cantora 2 MIDI device")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware updater for the Cantora 2 MIDI device
- Cantora 2 Updater carries one firmware image for the Cantora 2 and sends it,
- message by message and byte for byte, to the MIDI output port the user picks,
- while a progress bar climbs to 100%. It reports completion only when every
- message has gone out and the device is still there afterwards.")
+set(CPACK_PACKAGE_DESCRIPTION "Cantora 2 Updater carries one firmware image for the Cantora 2 and sends it,
+message by message and byte for byte, to the MIDI output port the user picks,
+while a progress bar climbs to 100%. It reports completion only when every
+message has gone out and the device is still there afterwards.")
 include(CPack)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# make package: builds the Debian package of the Linux program (Release, stripped, Debian's hardening
-# flags), checks it with lintian, desktop-file-validate and appstreamcli, and tries it in a throwaway
+# make package: builds the Debian package of the Linux program (Release, stripped at link time, with
+# Debian's hardening flags), checks it with lintian, desktop-file-validate and appstreamcli, and tries it in a throwaway
 # Debian 12 root made with mmdebstrap (never on this machine): installs it with apt-get, starts the
 # program from the desktop entry's Exec line under Xvfb, removes it, and checks that no file of it is
 # left. Exit code 0 only when everything passed.
@@ -23,7 +23,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS
       -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" \
       -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
       -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now" > /dev/null
+      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now -s" > /dev/null
 cmake --build "$build"
 (cd "$build" && cpack > /dev/null)
 deb=$(ls "$build"/cantora2-updater_*_amd64.deb)
@@ -47,9 +47,10 @@ trap cleanup EXIT
 rm -rf "$root"
 mmdebstrap --quiet --variant=apt bookworm "$root" http://deb.debian.org/debian
 mount -t proc proc "$root/proc"
+chroot "$root" apt-get update -q > /dev/null
 cp "$deb" "$root/tmp/"
 start=$(date +%s%N)
-chroot "$root" apt-get install -q -y --no-install-recommends "/tmp/$(basename "$deb")" > "$build/install.log"
+chroot "$root" apt-get install -q -y --no-install-recommends -o Dpkg::Use-Pty=0 "/tmp/$(basename "$deb")" > "$build/install.log"
 echo "installed with its dependencies in $(( ($(date +%s%N) - start) / 1000000 )) ms: $(grep -c '^Setting up' "$build/install.log") packages set up"
 chroot "$root" dpkg -L cantora2-updater > "$build/files.txt"
 
@@ -65,7 +66,7 @@ chroot "$root" env DISPLAY="$display" sh -c "exec $exec_line" > "$build/program.
 program=$!
 window=""
 for _ in $(seq 400); do
-    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Cantora 2 - version 1.0.02 B37$' 2> /dev/null | head -n 1)
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Cantora 2 - version 1.0.02 B37$' 2> /dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     sleep 0.05
 done
@@ -75,7 +76,7 @@ kill "$program" 2> /dev/null; wait "$program" 2> /dev/null || true
 echo "'$exec_line' showed the window \"Cantora 2 - version 1.0.02 B37\" after $shown ms"
 
 umount "$root/tmp/.X11-unix"
-chroot "$root" apt-get purge -q -y cantora2-updater > /dev/null
+chroot "$root" apt-get purge -q -y -o Dpkg::Use-Pty=0 cantora2-updater > /dev/null
 left=0
 while read -r path; do
     if [ -f "$root$path" ] || [ -L "$root$path" ]; then echo "left behind: $path"; left=1; fi
