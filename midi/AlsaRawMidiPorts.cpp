@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace
@@ -53,9 +54,10 @@ public:
                sendRawMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes), bufferSize);
     }
 
+    // The last message was drained by its send: the device must still be there a while later.
     bool confirmDelivery() override
     {
-        return drain() == 0 && watchConnection (AlsaRawMidiPorts::confirmationMilliseconds) == 0;
+        return waitUntil (false, AlsaRawMidiPorts::confirmationMilliseconds) == 0;
     }
 
 private:
@@ -73,8 +75,6 @@ private:
 
         return snd_rawmidi_drain (output);
     }
-
-    int watchConnection (int milliseconds) override { return waitUntil (false, milliseconds); }
 
     /** Waits until the ring is empty (drained), or only for the time given, and ends early when the
         device goes away or the waiting thread is asked to exit. When draining, the time is the limit
@@ -273,15 +273,16 @@ std::unique_ptr<MidiOutputPort> AlsaRawMidiPorts::openOutput (int index)
     if (! juce::isPositiveAndBelow (index, static_cast<int> (outputs.size())))
         return nullptr;
 
+    // The address listed, if it still names the same device; otherwise the first port of that name now
+    // present (a device plugged in again can come back under another card number, the old one staying
+    // taken until its last handle has closed, and another device can take the old number).
     const auto wanted = outputs[static_cast<std::size_t> (index)];
+    auto present = listOutputs();
+    std::stable_partition (present.begin(), present.end(),
+                           [&] (const Output& o) { return o.address == wanted.address; });
 
-    if (auto port = openPort (wanted.address))
-        return port;
-
-    // A device plugged in again can come back under another card number (the old one stays taken
-    // until its last handle has closed): the first port of the same name now present.
-    for (const auto& output : listOutputs())
-        if (output.baseName == wanted.baseName && output.address != wanted.address)
+    for (const auto& output : present)
+        if (output.baseName == wanted.baseName)
             if (auto port = openPort (output.address))
                 return port;
 

@@ -19,10 +19,6 @@ public:
         -ECANCELED when the waiting thread was asked to exit, -ENODEV when the device went away, -EIO
         when it stopped taking data. */
     virtual int drain() = 0;
-
-    /** Watches the device for this long after the last drain: 0 when it is still there at the end,
-        -ENODEV when it went away, -ECANCELED when the waiting thread was asked to exit. */
-    virtual int watchConnection (int milliseconds) = 0;
 };
 
 /** Sends one whole message through a raw MIDI stream: writes of at most maxBytesPerWrite (the

@@ -31,23 +31,28 @@ struct OpenOutput
 
     ~OpenOutput()
     {
-        if (handle != nullptr)
-        {
-            // The driver gives every header back on a reset; only then can it be released.
-            midiOutReset (handle);
-
-            for (int attempt = 0; prepared && attempt < 100; ++attempt)
-                if (midiOutUnprepareHeader (handle, &header, sizeof (header)) == MIDIERR_STILLPLAYING)
-                    Sleep (10);
-                else
-                    prepared = false;
-
-            midiOutClose (handle);
-        }
-
         for (auto* event : { driverEvent, wakeEvent })
             if (event != nullptr)
                 CloseHandle (event);
+    }
+
+    /** Takes the header back and closes the device; false when the driver kept the header, which
+        then must not be freed (it is the driver's as long as it is queued). */
+    bool close()
+    {
+        if (handle == nullptr)
+            return true;
+
+        // The driver gives every header back on a reset; only then can it be released.
+        midiOutReset (handle);
+
+        for (int attempt = 0; prepared && attempt < 100; ++attempt)
+            if (midiOutUnprepareHeader (handle, &header, sizeof (header)) == MIDIERR_STILLPLAYING)
+                Sleep (10);
+            else
+                prepared = false;
+
+        return ! prepared && midiOutClose (handle) == MMSYSERR_NOERROR;
     }
 };
 
@@ -63,34 +68,34 @@ public:
     ~WinMidiPort() override
     {
         // A driver that has stopped may keep the caller waiting in the reset or the close: never the
-        // message thread.
-        std::thread ([closing = std::move (output)]() mutable { closing = nullptr; }).detach();
+        // message thread. What the driver would not give back is left to it rather than freed.
+        std::thread (
+            [closing = std::move (output)]() mutable
+            {
+                if (! closing->close())
+                    closing.release();
+            })
+            .detach();
     }
 
     bool sendMessage (const juce::uint8* bytes, int numBytes) override
     {
-        const ExitRequestWatch exitWatch ([event = output->wakeEvent] { SetEvent (event); });
-        watch = &exitWatch;
-        const bool sent =
-            numBytes > 0 && sendLongMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes));
-        watch = nullptr;
-        return sent;
+        const ExitRequestWatch watch ([event = output->wakeEvent] { SetEvent (event); });
+        return numBytes > 0 && sendLongMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes));
     }
 
     bool confirmDelivery() override
     {
-        const ExitRequestWatch exitWatch ([event = output->wakeEvent] { SetEvent (event); });
-        watch = &exitWatch;
-        const bool confirmed = confirmLongMidiDelivery (*this, WinMidiPorts::confirmationMilliseconds);
-        watch = nullptr;
-        return confirmed;
+        const ExitRequestWatch watch ([event = output->wakeEvent] { SetEvent (event); });
+        return confirmLongMidiDelivery (*this, WinMidiPorts::confirmationMilliseconds);
     }
 
 private:
     unsigned int prepare (const std::uint8_t* bytes, std::size_t size) override
     {
-        // A header that a driver never gave back is not used again: the port has failed.
-        if (output->prepared)
+        // A header that the driver still holds from a send that was given up is not used again while
+        // it does: the send fails, and with it the port.
+        if (output->prepared && unprepare() != MMSYSERR_NOERROR)
             return MIDIERR_STILLPLAYING;
 
         output->bytes.assign (bytes, bytes + size);
@@ -107,17 +112,22 @@ private:
         return midiOutLongMsg (output->handle, &output->header, sizeof (MIDIHDR));
     }
 
-    bool isDone() override { return (output->header.dwFlags & MHDR_DONE) != 0; }
+    // Thread crossing: the driver sets the flag on a thread of its own and then signals the event;
+    // this thread reads it after each wait, through a volatile read so that it is read each time.
+    bool isDone() override
+    {
+        return (*static_cast<volatile DWORD*> (&output->header.dwFlags) & MHDR_DONE) != 0;
+    }
 
     Wait wait (int milliseconds) override
     {
-        if (watch != nullptr && watch->exitRequested())
+        if (juce::Thread::currentThreadShouldExit())
             return Wait::exitRequested;
 
         const HANDLE events[] = { output->driverEvent, output->wakeEvent };
         const auto result = WaitForMultipleObjects (2, events, FALSE, static_cast<DWORD> (milliseconds));
 
-        if (watch != nullptr && watch->exitRequested())
+        if (juce::Thread::currentThreadShouldExit())
             return Wait::exitRequested;
 
         return result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1 ? Wait::signalled : Wait::timedOut;
@@ -130,8 +140,6 @@ private:
         return result;
     }
 
-    void reset() override { midiOutReset (output->handle); }
-
     bool isPresent() override
     {
         for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
@@ -143,7 +151,6 @@ private:
 
     std::unique_ptr<OpenOutput> output;
     const juce::String name;
-    const ExitRequestWatch* watch = nullptr; // the running send's, on the sending thread
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiPort)
 };

@@ -37,14 +37,7 @@ bool sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, 
     while (! output.isDone() && waited == LongMessageOutput::Wait::signalled)
         waited = output.wait (millisecondsUntil (deadline));
 
-    if (! output.isDone())
-    {
-        output.reset();
-        output.unprepare();
-        return false;
-    }
-
-    return output.unprepare() == 0;
+    return output.isDone() && output.unprepare() == 0;
 }
 
 bool confirmLongMidiDelivery (LongMessageOutput& output, int milliseconds)

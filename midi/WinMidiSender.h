@@ -33,9 +33,6 @@ public:
     /** Releases the header (midiOutUnprepareHeader); fails while the driver still holds it. */
     virtual unsigned int unprepare() = 0;
 
-    /** Makes the driver give back every header it holds (midiOutReset). */
-    virtual void reset() = 0;
-
     /** Whether the device is still among the system's MIDI outputs. */
     virtual bool isPresent() = 0;
 };
@@ -46,7 +43,8 @@ int longMessageTimeoutMilliseconds (std::size_t size) noexcept;
 
 /** Sends one message as a long message: prepare, send, wait until the header is done, unprepare.
     Any error code, a header not done within the time-out, or an exit request of the waiting thread
-    fails the send; a header the driver still holds then is taken back with a reset. */
+    fails the send. A header the driver still holds then stays with it: the port takes it back with a
+    reset when it closes, never on the sending thread, which a stopped driver could keep waiting. */
 bool sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, std::size_t size);
 
 /** After the last message: the device must still be there once this long has passed. False when it

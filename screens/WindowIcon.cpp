@@ -7,8 +7,8 @@
 void setProgramIcon ([[maybe_unused]] juce::Component& window)
 {
 #if JUCE_LINUX
-    // The window system's icon of the window (not the framework's title-bar icon, which stays off).
-    // Decoded once; the cache keeps the image for both windows.
+    // The window system's icon of the window (not the framework's title-bar icon, which stays off),
+    // decoded from the PNG compiled into the program.
     if (auto* peer = window.getPeer())
         peer->setIcon (
             juce::ImageCache::getFromMemory (CantoraIcon::icon64_png, CantoraIcon::icon64_pngSize));

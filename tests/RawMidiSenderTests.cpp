@@ -55,8 +55,6 @@ struct FakeStream : public RawMidiStream
         return 0;
     }
 
-    int watchConnection (int) override { return 0; }
-
     std::size_t takesAtMost = 3;
     std::vector<std::uint8_t> received;
     std::vector<std::string> calls;

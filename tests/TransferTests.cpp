@@ -271,9 +271,14 @@ TEST_F (StoppingATransfer, WhileTheMessageThreadIsBusyEndsPromptly)
     ASSERT_TRUE (pumpUntil ([this] { return device().isHolding(); }));
 
     // Something enables the port chooser, so the next pass needs the message-thread lock, which this
-    // thread, busy from here on, never hands over: the transfer cannot end on its own.
+    // thread, busy from here on, never hands over: the transfer cannot end on its own. The stop comes
+    // once the held message is out, when the thread is on its way to that lock.
     midi.setEnabled (true);
     device().release();
+
+    while (device().getNumMessages() == 300)
+        std::this_thread::yield();
+
     stopAsTheMainWindowDoes();
     EXPECT_EQ (protocol->getStatus(), "Uploading firmware");
 }
@@ -470,7 +475,12 @@ TEST (ProtocolBase, DefaultStartTransferStartsOrResets)
             : ProtocolBaseClass (nullptr, nullptr)
         {
         }
-        ~IdleProtocol() override { stopThread (2000); }
+        ~IdleProtocol() override
+        {
+            signalThreadShouldExit();
+            notify(); // the run loop waits until notified
+            stopThread (2000);
+        }
 
         void run() override
         {
@@ -498,7 +508,4 @@ TEST (ProtocolBase, DefaultStartTransferStartsOrResets)
     protocol.setProgress (1.0);
     protocol.startTransfer();
     EXPECT_EQ (protocol.progress.load(), 0.0);
-
-    protocol.signalThreadShouldExit();
-    protocol.notify();
 }

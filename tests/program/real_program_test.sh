@@ -25,6 +25,7 @@ failed=0
 program_log=$(mktemp)
 
 cleanup() {
+    local status=$?
     for p in $pid $wm; do
         kill "$p" 2> /dev/null && wait "$p" 2> /dev/null
     done
@@ -35,6 +36,8 @@ cleanup() {
         echo "--- what the program printed:"; tail -n 60 "$program_log"
     fi
     rm -f "$program_log"
+    # A case ended by anything but a pass or fail() (a shell error, say) fails too.
+    [ "$status" -ne 0 ] && failed=1
     exit "$failed"
 }
 trap cleanup EXIT
@@ -111,9 +114,11 @@ case "$case_name" in
         [ $(( y + 200 - sh / 2 )) -ge -2 ] && [ $(( y + 200 - sh / 2 )) -le 2 ] || fail "not centred down: y $y on $sh"
         # Both windows carry the program's icon, which the task bar and the window switcher read.
         icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep -q 'Icon (64 x 64)'; }
+        help_icon() { local help; help=$(find_window "Firmware Update Help"); [ -n "$help" ] && icon "$help"; }
         icon "$window" || fail "the main window carries no icon"
         events_handled
-        icon "$(find_window "Firmware Update Help")" || fail "the help window carries no icon"
+        # Looked up again until found: a search can fail outright while windows come and go.
+        wait_until 5 help_icon || fail "the help window carries no icon"
         ;;
 
     second-launch)

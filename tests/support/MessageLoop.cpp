@@ -27,7 +27,10 @@ void pumpUntilQuiet (int rounds)
     {
         const auto handled = std::make_shared<bool> (false);
         juce::MessageManager::callAsync ([handled] { *handled = true; });
-        pumpUntil ([handled] { return *handled; });
+
+        // A marker that never arrives means the loop is stuck: the test fails through the assertion.
+        [[maybe_unused]] const bool arrived = pumpUntil ([handled] { return *handled; });
+        jassert (arrived);
     }
 }
 } // namespace testing_support

@@ -2,9 +2,9 @@
 //
 //   compare_capture IMAGE.syx CAPTURE.bin
 //
-// Prints "intact" when the two are the same byte for byte, "prefix" when what arrived is the start of
-// the image and nothing else; otherwise the first message that differs and how many bytes arrived.
-// Exits 0 only when intact.
+// Prints "intact" when the two are the same byte for byte, "prefix" when something arrived and it is
+// the start of the image and nothing else; otherwise the first message that differs and how many bytes
+// arrived. Exits 0 only when intact.
 
 #include "firmware/SysexFraming.h"
 
@@ -40,7 +40,8 @@ int main (int argc, char** argv)
         return 0;
     }
 
-    if (capture.size() < image.size() && std::equal (capture.begin(), capture.end(), image.begin()))
+    if (! capture.empty() && capture.size() < image.size() &&
+        std::equal (capture.begin(), capture.end(), image.begin()))
     {
         std::printf ("prefix: received %zu of %zu bytes, %zu whole messages\n", capture.size(), image.size(),
                      sysex::countMessages (capture.data(), capture.size()));

@@ -31,6 +31,9 @@ ln -s $g/functions/midi.usb0 $g/configs/c.1/
 
 image=/image.syx
 size=$(wc -c < $image)
+messages=$(tr -dc '\367' < $image | wc -c) # each message ends with the image's only F7 bytes
+middle=$(( messages / 2 ))
+near_end=$(( messages - 16 ))
 runs=${E2E_RUNS:-3}
 last_runs=${E2E_LAST_MESSAGE_RUNS:-20}
 all_pass=yes
@@ -117,7 +120,7 @@ done
 
 # An unplug in the middle: the failure shows within a second and the device has an exact prefix.
 capture_start
-send_firmware --udc $udc --unplug-at 1348 "Cantora" > /tmp/send.log 2>&1
+send_firmware --udc $udc --unplug-at $middle "Cantora" > /tmp/send.log 2>&1
 capture_end
 status=$(status_of /tmp/send.log)
 echo "E2E fault=\"unplug in the middle\" status=\"$status\" unplug_to_status_ms=$(field /tmp/send.log RESULT unplug_to_status_ms) $compared"
@@ -131,7 +134,7 @@ completed=0
 for n in $(seq $last_runs); do
     delay=$(( (n - 1) * 500 ))
     capture_start
-    send_firmware --udc $udc --unplug-at 2680 --unplug-delay-us $delay "Cantora" > /tmp/send.log 2>&1
+    send_firmware --udc $udc --unplug-at $near_end --unplug-delay-us $delay "Cantora" > /tmp/send.log 2>&1
     capture_end
     status=$(status_of /tmp/send.log)
     echo "E2E fault=\"unplug during the last message\" run=$n delay_us=$delay status=\"$status\"" \
@@ -156,7 +159,7 @@ plug
 # A close one second after an unplug, as the window's close button does it: the process ends with 0
 # within a second of the close.
 capture_start
-timeout 30 send_firmware --udc $udc --unplug-at 1348 --close-after-unplug-ms 1000 "Cantora" > /tmp/send.log 2>&1
+timeout 30 send_firmware --udc $udc --unplug-at $middle --close-after-unplug-ms 1000 "Cantora" > /tmp/send.log 2>&1
 sent=$?
 capture_end
 close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
@@ -167,7 +170,7 @@ plug
 # Unplugged in the middle, plugged in again, and retried in the same process: the whole image.
 rm -f /tmp/retry
 capture_start
-send_firmware --udc $udc --unplug-at 1348 --retry-when /tmp/retry "Cantora" > /tmp/send.log 2>&1 &
+send_firmware --udc $udc --unplug-at $middle --retry-when /tmp/retry "Cantora" > /tmp/send.log 2>&1 &
 sender=$!
 for i in $(seq 400); do grep -q "^RESULT" /tmp/send.log && break; sleep 0.05; done
 capture_end

@@ -75,8 +75,9 @@ public:
         return nullptr;
     }
 
-    // Written on the transfer thread (and the unplugging thread), read on the message thread once
-    // the transfer has ended.
+    // Written on the transfer thread (the count, the check's time) and the unplugging thread (the
+    // unplug's time) while a transfer runs, and set back on the message thread before one starts;
+    // read there once it has ended.
     std::atomic<long> messages { 0 };
     std::atomic<double> confirmMs { 0 }, unplugTime { 0 };
 
@@ -96,14 +97,16 @@ private:
 
             if (index == owner.options.unplugAt && ! owner.unplugger.joinable())
                 owner.unplugger = std::thread (
-                    [this]
+                    [&observer = owner]
                     {
-                        std::this_thread::sleep_for (std::chrono::microseconds (owner.options.unplugDelayUs));
-                        owner.unplugTime = now(); // the write returns only once the kernel has let go
-                        unplug (owner.options.udc);
-                        owner.unplugged();
-                        std::printf ("UNPLUG after_message=%ld delay_us=%d\n", owner.options.unplugAt,
-                                     owner.options.unplugDelayUs);
+                        std::this_thread::sleep_for (
+                            std::chrono::microseconds (observer.options.unplugDelayUs));
+                        observer.unplugTime =
+                            now(); // before the write, which returns once the kernel has handled it
+                        unplug (observer.options.udc);
+                        observer.unplugged();
+                        std::printf ("UNPLUG after_message=%ld delay_us=%d\n", observer.options.unplugAt,
+                                     observer.options.unplugDelayUs);
                     });
 
             const bool sent = port->sendMessage (bytes, numBytes);

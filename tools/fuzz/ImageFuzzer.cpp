@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     if (accepted != wellFormed)
         std::abort();
 
-    if (! accepted && (fault.offset > size || (size > 0 && fault.offset >= size)))
+    if (! accepted && (size == 0 ? fault.offset != 0 : fault.offset >= size))
         std::abort(); // a fault must point inside the image
 
     return 0;

@@ -24,7 +24,7 @@ add_custom_command(OUTPUT "${package_dir}/changelog.gz" "${package_dir}/cantora2
     COMMAND gzip -9nc "${package_dir}/changelog" > "${package_dir}/changelog.gz"
     COMMAND gzip -9nc "${CMAKE_SOURCE_DIR}/resources/cantora2-updater.1" > "${package_dir}/cantora2-updater.1.gz"
     DEPENDS "${package_dir}/changelog" "${CMAKE_SOURCE_DIR}/resources/cantora2-updater.1")
-add_custom_target(cantora_package_files ALL DEPENDS ${theme_icons} "${package_dir}/changelog.gz")
+add_custom_target(cantora_package_files ALL DEPENDS "${package_dir}/changelog.gz")
 
 install(PROGRAMS $<TARGET_FILE:CantoraUpdater> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME cantora2-updater)
 install(FILES "${CMAKE_SOURCE_DIR}/resources/${app_id}.desktop" DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -38,8 +38,11 @@ lintian --fail-on error --display-info "$deb" && echo "lintian: no errors"
 
 step "Install test in a throwaway Debian 12 root"
 xvfb=""
+program=""
 cleanup() {
-    [ -n "$xvfb" ] && kill "$xvfb" 2> /dev/null && wait "$xvfb" 2> /dev/null
+    for p in $program $xvfb; do
+        kill "$p" 2> /dev/null && wait "$p" 2> /dev/null
+    done
     for m in tmp/.X11-unix proc; do mountpoint -q "$root/$m" 2> /dev/null && umount "$root/$m"; done
     rm -rf "$root"
 }
@@ -56,10 +59,11 @@ chroot "$root" dpkg -L cantora2-updater > "$build/files.txt"
 
 # The program, started as the desktop starts it, on an X server of its own.
 exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/com.korvane.Cantora2Updater.desktop")
-display=:$(( 90 + RANDOM % 9 ))
-Xvfb "$display" -ac -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+# The X server picks a free display itself and names it once it is ready.
+exec 3< <(Xvfb -displayfd 1 -ac -screen 0 1280x1024x24 -nolisten tcp 2> /dev/null)
 xvfb=$!
-until DISPLAY=$display xdotool getmouselocation > /dev/null 2>&1; do sleep 0.05; done
+read -r -t 30 number <&3 || { echo "FAIL: no X server"; exit 1; }
+display=:$number
 mkdir -p "$root/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 start=$(date +%s%N)
 chroot "$root" env DISPLAY="$display" sh -c "exec $exec_line" > "$build/program.log" 2>&1 &
@@ -72,6 +76,7 @@ for _ in $(seq 400); do
 done
 shown=$(( ($(date +%s%N) - start) / 1000000 ))
 kill "$program" 2> /dev/null; wait "$program" 2> /dev/null || true
+program=""
 [ -n "$window" ] || { echo "FAIL: no window from '$exec_line'"; cat "$build/program.log"; exit 1; }
 echo "'$exec_line' showed the window \"Cantora 2 - version 1.0.02 B37\" after $shown ms"
 

@@ -22,9 +22,11 @@ failed=0
 log=$(mktemp)
 
 cleanup() {
+    local status=$?
     [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
     wineserver -k 2> /dev/null
     rm -rf "$WINEPREFIX" "$log"
+    [ "$status" -ne 0 ] && failed=1
     exit "$failed"
 }
 trap cleanup EXIT
@@ -105,15 +107,15 @@ echo "ended $(( $(now_ms) - start )) ms after the click, exit code $status"
 # The test suite, on the in-memory ports, with the framework's Windows message loop, locks, threads
 # and windows.
 start=$(now_ms)
-wine "$tests/cantora_tests.exe" --gtest_brief=1 > "$log" 2>&1
+timeout 900 wine "$tests/cantora_tests.exe" --gtest_brief=1 > "$log" 2>&1
 result=$?
 grep -E "^\[  (PASSED|FAILED)|tests? ran" "$log"
 echo "cantora_tests.exe: exit $result after $(( $(now_ms) - start )) ms"
 [ "$result" -eq 0 ] || fail "the test suite failed under Wine"
 
-for test in $(wine "$tests/cantora_app_tests.exe" --gtest_list_tests 2> /dev/null | tr -d '\r' \
+for test in $(timeout 120 wine "$tests/cantora_app_tests.exe" --gtest_list_tests 2> /dev/null | tr -d '\r' \
               | awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }'); do
-    wine "$tests/cantora_app_tests.exe" --gtest_filter="$test" > "$log" 2>&1 || fail "$test failed under Wine"
+    timeout 120 wine "$tests/cantora_app_tests.exe" --gtest_filter="$test" > "$log" 2>&1 || fail "$test failed under Wine"
     echo "cantora_app_tests.exe $test: passed"
 done
 
