@@ -62,7 +62,7 @@ focused() { [ "$(xdotool getwindowfocus 2> /dev/null)" = "$window" ]; }
 activate() { xdotool windowactivate "$window" 2> /dev/null; [ "$(xdotool getactivewindow 2> /dev/null)" = "$window" ]; }
 help_shown() { [ -n "$(find_window "Firmware Update Help")" ]; }
 help_hidden() { ! help_shown; }
-wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id"; }
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep "window id" > /dev/null; }
 
 # Starts the program and waits (at most 10 s) for its window; sets pid and window.
 start_program() {
@@ -113,7 +113,8 @@ case "$case_name" in
         [ $(( x + 325 - sw / 2 )) -ge -2 ] && [ $(( x + 325 - sw / 2 )) -le 2 ] || fail "not centred across: x $x on $sw"
         [ $(( y + 200 - sh / 2 )) -ge -2 ] && [ $(( y + 200 - sh / 2 )) -le 2 ] || fail "not centred down: y $y on $sh"
         # Both windows carry the program's icon, which the task bar and the window switcher read.
-        icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep -q 'Icon (64 x 64)'; }
+        # (grep reads all of xprop's output: with -q it would stop early and, under pipefail, fail xprop.)
+        icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep 'Icon (64 x 64)' > /dev/null; }
         help_icon() { local help; help=$(find_window "Firmware Update Help"); [ -n "$help" ] && icon "$help"; }
         icon "$window" || fail "the main window carries no icon"
         events_handled

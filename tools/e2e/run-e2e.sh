@@ -90,7 +90,7 @@ tr -d '\r' < "$log" | awk '
                value("program_intact"), value("plain_intact"), value("amidi_intact")
     }'
 
-if tr -d '\r' < "$log" | grep -q '^E2E PASS'; then
+if tr -d '\r' < "$log" | grep '^E2E PASS' > /dev/null; then
     echo "PASS"
 else
     echo "FAIL (console: $log)"
