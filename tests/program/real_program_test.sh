@@ -154,11 +154,11 @@ case "$case_name" in
 
     window-manager-close)
         # A window manager delivers the close request (alt+F4 is its close binding).
-        openbox > /dev/null 2>&1 &
+        openbox > "$program_log" 2>&1 &
         wm=$!
         # Started first, as on a desktop: the framework sets up its close protocol only when a window
         # manager has made its names known.
-        wait_until 10 wm_ready || fail "openbox did not start"
+        wait_until 30 wm_ready || fail "openbox did not start ($(kill -0 "$wm" 2> /dev/null && echo running || echo ended))"
         start_program
         # The key goes to the window manager's active window: wait until that is the program's.
         wait_until 5 activate || fail "the window never became the active one"
