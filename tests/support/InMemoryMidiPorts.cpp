@@ -33,6 +33,9 @@ public:
         if (! device.waitWhileHeld ([&] { return device.heldMessage == index; }))
             return false;
 
+        if (juce::Thread::currentThreadShouldExit())
+            ++device.takenAfterExitRequest;
+
         if (device.onSend)
             device.onSend();
 

@@ -34,6 +34,9 @@ public:
         std::atomic<bool> failsConfirmation { false };
         std::atomic<size_t> numMessages { 0 };
         std::atomic<int> numConfirmations { 0 };
+        // Messages taken by a sending thread that had already been asked to exit: at most the one in
+        // flight when the request came.
+        std::atomic<int> takenAfterExitRequest { 0 };
         std::function<void()> onSend; // called on the sending thread before each message is taken
 
         /** Holds the send of the message with this index (0 for the first), or the check after the
