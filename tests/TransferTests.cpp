@@ -459,7 +459,7 @@ TEST_F (TransferOfTheImage, ASlowPortStillGetsEveryByteWhileTheMessageThreadStay
     expectReceivedTheWholeImage();
     EXPECT_EQ (protocol->getStatus(), "Update completed");
     EXPECT_GT (answered, 10);
-    EXPECT_LT (longestWait, 500.0);
+    EXPECT_LT (longestWait, 1000.0); // the window never freezes
 }
 
 //==============================================================================

@@ -81,6 +81,8 @@ wait_for_exit() {
 }
 
 geometry() { xdotool getwindowgeometry "$window" | awk '/Geometry/ { print $2 }'; }
+# The window can be mapped a moment before its size reaches the X server.
+sized() { [ "$(geometry)" = "650x400" ]; }
 position() { xdotool getwindowgeometry "$window" | awk '/Position/ { print $2 }'; }
 count_windows() { xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | wc -l; }
 one_window() { [ "$(count_windows)" -eq 1 ]; }
@@ -88,13 +90,14 @@ one_window() { [ "$(count_windows)" -eq 1 ]; }
 # A marker behind the events sent so far: a click on the Help button, whose window then shows. The
 # program handles its events in order, so everything before the click has been handled. The
 # framework sometimes drops the first click after a drag on its border (one in five here); the
-# marker is clicked again then, which hides nothing of what came before it.
+# marker is clicked again then, which hides nothing of what came before it. Each click is given
+# 5 s, so that a slow one is not followed by another that would hide its window again.
 events_handled() {
-    for click in 1 2 3 4 5; do
+    for click in 1 2 3; do
         xdotool mousemove --window "$window" 589 70 click 1
-        wait_until 1 help_shown && return 0
+        wait_until 5 help_shown && return 0
     done
-    fail "the Help button did nothing, five times"
+    fail "the Help button did nothing, three times"
 }
 
 # Ends the program started last, by its id.
@@ -106,7 +109,7 @@ stop_program() {
 case "$case_name" in
     starts)
         start_program --some --arguments "with spaces"
-        [ "$(geometry)" = "650x400" ] || fail "window is $(geometry), not 650x400"
+        wait_until 5 sized || fail "window is $(geometry), not 650x400"
         screen=$(xdpyinfo | awk '/dimensions:/ { print $2 }')
         sw=${screen%x*}; sh=${screen#*x}
         pos=$(position); x=${pos%,*}; y=${pos#*,}
