@@ -63,6 +63,8 @@ activate() { xdotool windowactivate "$window" 2> /dev/null; [ "$(xdotool getacti
 help_shown() { [ -n "$(find_window "Firmware Update Help")" ]; }
 help_hidden() { ! help_shown; }
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep "window id" > /dev/null; }
+wm_ended() { ! kill -0 "$wm" 2> /dev/null; }
+wm_started() { wm_ready || wm_ended; }
 
 # Starts the program and waits (at most 10 s) for its window; sets pid and window.
 start_program() {
@@ -157,19 +159,36 @@ case "$case_name" in
 
     window-manager-close)
         # A window manager delivers the close request (alt+F4 is its close binding).
-        openbox > "$program_log" 2>&1 &
-        wm=$!
         # Started first, as on a desktop: the framework sets up its close protocol only when a window
-        # manager has made its names known.
-        wait_until 30 wm_ready || fail "openbox did not start ($(kill -0 "$wm" 2> /dev/null && echo running || echo ended))"
+        # manager has made its names known. On a loaded machine openbox now and then failed to open
+        # the display (twice in about 300 starts) that the program then opened at once: it is
+        # started again then, and that is said.
+        for attempt in 1 2; do
+            openbox >> "$program_log" 2>&1 &
+            wm=$!
+            wait_until 30 wm_started
+            wm_ready && break
+            wm_ended || fail "openbox did not start within 30 s"
+            wait "$wm" 2> /dev/null; wm=""
+            echo "openbox ended at start (attempt $attempt)"
+        done
+        [ -n "$wm" ] || fail "openbox ended at start, twice"
         start_program
-        # The key goes to the window manager's active window: wait until that is the program's.
+        # The key goes to the window manager's active window: wait until that is the program's and
+        # the input focus is in it.
         wait_until 5 activate || fail "the window never became the active one"
-        xdotool key --clearmodifiers alt+F4
-        start=$(date +%s%N)
-        wait_for_exit "$exit_bound" || fail "still running $exit_bound s after alt+F4"
+        wait_until 5 focused || fail "the active window never got the focus"
+        # On a heavily loaded machine the window manager let about one press in 50 to 80 go without
+        # a close request (the program idle, its window active, its close protocol set); a user then
+        # presses again. A program that ignores close requests fails both.
+        for press in 1 2; do
+            xdotool key --clearmodifiers alt+F4
+            start=$(date +%s%N)
+            wait_for_exit "$exit_bound" && break
+        done
+        [ -z "$pid" ] || fail "still running $exit_bound s after the second alt+F4"
         [ "$status" -eq 0 ] || fail "exit code $status"
-        echo "ended $(( ($(date +%s%N) - start) / 1000000 )) ms after alt+F4"
+        echo "ended $(( ($(date +%s%N) - start) / 1000000 )) ms after alt+F4 press $press"
         ;;
 
     border-drag)
