@@ -149,7 +149,8 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
     };
 
     // What the click itself leaves: a message posted when the click arrives runs right after its
-    // handling, before anything the transfer posts.
+    // handling, before anything the transfer posts. It also runs after the marker that pressUpdate()
+    // posted behind the click, so each check first waits for it.
     struct ClickWitness : public juce::Button::Listener
     {
         explicit ClickWitness (ScreenFixture& f)
@@ -163,15 +164,18 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
                 {
                     barAtClick = barValue (*fixture.screen);
                     enabledAtClick = fixture.update().isEnabled();
+                    seen = true;
                 });
         }
         ScreenFixture& fixture;
         double barAtClick = -1.0;
         bool enabledAtClick = true;
+        bool seen = false;
     } witness (*this);
     update().addListener (&witness);
 
     pressUpdate();
+    ASSERT_TRUE (pumpUntil ([&] { return witness.seen; }));
     EXPECT_FALSE (witness.enabledAtClick) << "disabled at once";
     EXPECT_EQ (witness.barAtClick, 0.0);
     EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
@@ -181,7 +185,9 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
     EXPECT_EQ (writesWhileChooserEnabled, 0) << "the port chooser stays disabled while the image goes out";
     expectDone();
 
+    witness.seen = false;
     pressUpdate();
+    ASSERT_TRUE (pumpUntil ([&] { return witness.seen; }));
     EXPECT_EQ (witness.barAtClick, 0.0) << "from 100% straight back to 0% on the click";
     EXPECT_FALSE (witness.enabledAtClick);
     ASSERT_TRUE (transferEnds());
