@@ -12,7 +12,6 @@ LumoHelpWindowContentComp::LumoHelpWindowContentComp()
 
 LumoHelpWindowContentComp::~LumoHelpWindowContentComp()
 {
-    // The editor goes before the tooltip window, as the members are declared.
     textEditor = nullptr;
 }
 
