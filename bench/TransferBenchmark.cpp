@@ -116,7 +116,7 @@ private:
         f.callbacks = callbacks;
         results.push_back (f);
 
-        if (protocol.getStatus() != ProtocolBaseClass::completedStatus || --runsLeft <= 0)
+        if (protocol.getOutcome() != ProtocolBaseClass::Outcome::completed || --runsLeft <= 0)
             finished = true;
         else
             juce::MessageManager::callAsync ([this] { startRun(); });
@@ -184,7 +184,7 @@ std::vector<double> floorRuns (int numRuns)
 
     for (int run = 0; run < numRuns; ++run)
     {
-        auto port = ports.openOutput (0);
+        auto port = ports.openOutput (0).port;
         const double start = now();
         const auto* message = firmware.data;
 

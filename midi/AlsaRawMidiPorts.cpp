@@ -7,7 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstdarg>
 #include <thread>
 
 namespace
@@ -15,17 +15,53 @@ namespace
 using Clock = std::chrono::steady_clock;
 
 // However poll() reports, each wait looks at the port's status at least this often.
-constexpr int pollSliceMilliseconds = 100;
+constexpr long pollSliceMilliseconds = 100;
+
+long millisecondsSince (Clock::time_point start)
+{
+    return static_cast<long> (
+        std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - start).count());
+}
+
+/** ALSA's library prints the failures of its own calls on stderr. Every call here checks its result
+    and handles what unplugs, stalls and busy ports cause: those stay quiet. Anything else still goes
+    to stderr, in one line. */
+void alsaLibraryError (const char* file, int line, const char* function, int err, const char* format, ...)
+{
+    switch (err)
+    {
+        case ENODEV:
+        case ENXIO:
+        case ENOENT:
+        case EBUSY:
+        case EIO:
+        case EAGAIN:
+        case EPIPE:
+        case ESHUTDOWN:
+            return;
+        default:
+            break;
+    }
+
+    std::va_list args;
+    va_start (args, format);
+    std::fprintf (stderr, "ALSA (%s:%d, %s): ", file, line, function);
+    std::vfprintf (stderr, format, args);
+    va_end (args);
+    std::fprintf (stderr, err != 0 ? ": %s\n" : "\n", snd_strerror (-err));
+}
 
 /** One open raw MIDI output in non-blocking mode. Its waits use poll() on the port's descriptors and
     on a wake channel of its own, which an exit request of the waiting thread sets. */
 class AlsaRawMidiPort : public MidiOutputPort, private RawMidiStream
 {
 public:
-    AlsaRawMidiPort (snd_rawmidi_t* outputToUse, std::size_t bufferSizeToUse, int wakeFdToUse)
+    AlsaRawMidiPort (snd_rawmidi_t* outputToUse, std::size_t bufferSizeToUse, int wakeFdToUse,
+                     bool driverShowsTransfersInFlight)
         : output (outputToUse)
         , bufferSize (bufferSizeToUse)
         , wakeFd (wakeFdToUse)
+        , showsTransfersInFlight (driverShowsTransfersInFlight)
     {
         const int count = snd_rawmidi_poll_descriptors_count (output);
         fds.resize (static_cast<std::size_t> (juce::jmax (0, count)) + 1);
@@ -48,16 +84,34 @@ public:
             .detach();
     }
 
-    bool sendMessage (const juce::uint8* bytes, int numBytes) override
+    PortResult sendMessage (const juce::uint8* bytes, int numBytes) override
     {
-        return numBytes > 0 &&
-               sendRawMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes), bufferSize);
+        if (numBytes <= 0)
+            return PortResult::failed;
+
+        return sendRawMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes), bufferSize);
     }
 
-    // The last message was drained by its send: the device must still be there a while later.
-    bool confirmDelivery() override
+    PortResult confirmDelivery() override
     {
-        return waitUntil (false, AlsaRawMidiPorts::confirmationMilliseconds) == 0;
+        // The last message was drained by its send: an empty ring. The USB MIDI driver may still hold
+        // up to seven packets that the device has not taken; its drain says when none is left. Other
+        // drivers' drains show nothing of the kind: for them an empty ring and a drain are all there is.
+        if (showsTransfersInFlight)
+            if (const auto taken = waitUntilNothingInFlight (*this, AlsaRawMidiPorts::stallMilliseconds);
+                taken != PortResult::ok)
+                return taken;
+
+        // The device must still be there a while later.
+        switch (watchFor (AlsaRawMidiPorts::confirmationMilliseconds))
+        {
+            case 0:
+                return PortResult::ok;
+            case -ECANCELED:
+                return PortResult::abandoned;
+            default:
+                return PortResult::failed;
+        }
     }
 
 private:
@@ -70,88 +124,145 @@ private:
     {
         // The ring is empty first; the kernel's drain then only waits briefly for transfers already
         // handed to the driver.
-        if (const int result = waitUntil (true, AlsaRawMidiPorts::stallMilliseconds); result < 0)
+        if (const int result = waitUntilEmpty (AlsaRawMidiPorts::stallMilliseconds); result < 0)
             return result;
 
         return snd_rawmidi_drain (output);
     }
 
-    /** Waits until the ring is empty (drained), or only for the time given, and ends early when the
-        device goes away or the waiting thread is asked to exit. When draining, the time is the limit
-        for the device to take no byte at all. */
-    int waitUntil (bool drained, int milliseconds)
+    long drainDriver() override
     {
-        const ExitRequestWatch watch (
-            [fd = wakeFd]
-            {
-                const std::uint64_t one = 1;
-                [[maybe_unused]] const auto r = ::write (fd, &one, sizeof (one));
-            });
+        if (juce::Thread::currentThreadShouldExit())
+            return -ECANCELED;
 
-        snd_rawmidi_status_t* status = nullptr;
-        snd_rawmidi_status_alloca (&status);
+        const auto start = Clock::now();
 
-        for (std::size_t i = 0; i + 1 < fds.size(); ++i)
-            fds[i].events = drained ? POLLOUT : 0;
+        if (const int result = snd_rawmidi_drain (output); result < 0)
+            return result;
 
-        auto deadline = Clock::now() + std::chrono::milliseconds (milliseconds);
+        return millisecondsSince (start);
+    }
+
+    /** Waits until the ring is empty. Fails with -EIO when the device takes no byte for limitMs, and
+        ends early when the device goes away or the waiting thread is asked to exit. */
+    int waitUntilEmpty (int limitMs)
+    {
+        const auto watch = watchExitRequests();
+        auto lastProgress = Clock::now();
         std::size_t lastAvail = 0;
         bool lastByte = false;
 
         for (;;)
         {
-            if (watch.exitRequested())
-                return -ECANCELED;
-
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
-
-            for (auto& fd : fds)
-                fd.revents = 0;
-
             // Poll reports room from one byte short of empty (the wake-up level must lie below the
             // buffer's size): that last byte is waited for in steps of a millisecond.
-            auto* const first = lastByte ? &fds.back() : fds.data();
-            const auto numFds = lastByte ? std::size_t { 1 } : fds.size();
-            const auto timeout =
-                lastByte ? 1 : static_cast<int> (juce::jlimit<long long> (0, pollSliceMilliseconds, left));
+            const long left = limitMs - millisecondsSince (lastProgress);
+            const long avail =
+                lastByte ? pollOnce (watch, Watch::wakeOnly, 1)
+                         : pollOnce (watch, Watch::room, juce::jlimit (0L, pollSliceMilliseconds, left));
 
-            if (::poll (first, numFds, timeout) < 0 && errno != EINTR)
-                return -errno;
+            if (avail < 0)
+                return static_cast<int> (avail);
 
-            for (std::size_t i = 0; i + 1 < fds.size(); ++i)
-                if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
-                    return -ENODEV;
-
-            if ((fds.back().revents & POLLIN) != 0)
-            {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto r = ::read (wakeFd, &count, sizeof (count));
-            }
-
-            // After an unplug every call on the port fails with -ENODEV.
-            if (const int result = snd_rawmidi_status (output, status); result < 0)
-                return result;
-
-            const auto avail = snd_rawmidi_status_get_avail (status);
-
-            if (drained && avail >= bufferSize)
+            if (static_cast<std::size_t> (avail) >= bufferSize)
                 return 0;
 
-            if (drained && avail > lastAvail)
-                deadline = Clock::now() + std::chrono::milliseconds (milliseconds);
+            if (static_cast<std::size_t> (avail) > lastAvail)
+                lastProgress = Clock::now();
+            else if (millisecondsSince (lastProgress) >= limitMs)
+                return -EIO;
 
-            lastAvail = avail;
-            lastByte = drained && avail + 1 >= bufferSize;
-
-            if (Clock::now() >= deadline)
-                return drained ? -EIO : 0;
+            lastAvail = static_cast<std::size_t> (avail);
+            lastByte = lastAvail + 1 >= bufferSize;
         }
+    }
+
+    /** Watches the port for this long: 0 when it is still there at the end, a negative errno when it
+        went away or the waiting thread was asked to exit. */
+    int watchFor (int milliseconds)
+    {
+        const auto watch = watchExitRequests();
+        const auto start = Clock::now();
+
+        for (;;)
+        {
+            const long left = milliseconds - millisecondsSince (start);
+            const long avail =
+                pollOnce (watch, Watch::hangUp, juce::jlimit (0L, pollSliceMilliseconds, left));
+
+            if (avail < 0)
+                return static_cast<int> (avail);
+
+            if (left <= 0)
+                return 0;
+        }
+    }
+
+    ExitRequestWatch watchExitRequests()
+    {
+        return ExitRequestWatch (
+            [fd = wakeFd]
+            {
+                const std::uint64_t one = 1;
+                [[maybe_unused]] const auto r = ::write (fd, &one, sizeof (one));
+            });
+    }
+
+    /** What a poll step waits for besides the wake channel. */
+    enum class Watch
+    {
+        room,    // room in the ring, or a hang-up
+        hangUp,  // a hang-up only
+        wakeOnly // nothing on the port: a plain pause
+    };
+
+    /** The one poll step of both waits: at most timeoutMs, then the port's status. Returns the bytes
+        free in the ring, or a negative errno: -ECANCELED on an exit request, -ENODEV when the device
+        went away. */
+    long pollOnce (const ExitRequestWatch& watch, Watch what, long timeoutMs)
+    {
+        if (watch.exitRequested())
+            return -ECANCELED;
+
+        for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+            fds[i].events = what == Watch::room ? POLLOUT : 0;
+
+        for (auto& fd : fds)
+            fd.revents = 0;
+
+        auto* const first = what == Watch::wakeOnly ? &fds.back() : fds.data();
+        const auto numFds = what == Watch::wakeOnly ? std::size_t { 1 } : fds.size();
+
+        if (::poll (first, numFds, static_cast<int> (timeoutMs)) < 0 && errno != EINTR)
+            return -errno;
+
+        for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+            if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+                return -ENODEV;
+
+        if ((fds.back().revents & POLLIN) != 0)
+        {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto r = ::read (wakeFd, &count, sizeof (count));
+        }
+
+        if (watch.exitRequested())
+            return -ECANCELED;
+
+        // After an unplug every call on the port fails with -ENODEV.
+        snd_rawmidi_status_t* status = nullptr;
+        snd_rawmidi_status_alloca (&status);
+
+        if (const int result = snd_rawmidi_status (output, status); result < 0)
+            return result;
+
+        return static_cast<long> (snd_rawmidi_status_get_avail (status));
     }
 
     snd_rawmidi_t* const output;
     const std::size_t bufferSize;
     const int wakeFd;
+    const bool showsTransfersInFlight;
     std::vector<pollfd> fds; // the port's descriptors, then the wake channel
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaRawMidiPort)
@@ -159,7 +270,7 @@ private:
 
 /** Opens a port in non-blocking mode, so that neither the open nor a write ever waits. A port that is
     busy is tried again for a moment: the last handle of it may still be closing. */
-std::unique_ptr<MidiOutputPort> openPort (const std::string& address)
+MidiOutputPorts::Opened openPort (const std::string& address, bool usbMidi)
 {
     snd_rawmidi_t* output = nullptr;
     int result = -EBUSY;
@@ -172,8 +283,14 @@ std::unique_ptr<MidiOutputPort> openPort (const std::string& address)
         result = snd_rawmidi_open (nullptr, &output, address.c_str(), SND_RAWMIDI_NONBLOCK);
     }
 
+    if (result == -EBUSY)
+        return { nullptr, MidiOutputPorts::OpenProblem::inUse };
+
+    if (result == -ENOENT || result == -ENODEV || result == -ENXIO)
+        return { nullptr, MidiOutputPorts::OpenProblem::notPresent };
+
     if (result < 0)
-        return nullptr;
+        return { nullptr, MidiOutputPorts::OpenProblem::failed };
 
     // Poll reports room only when the ring is all but empty; and the port sends nothing of its own
     // when it closes.
@@ -191,10 +308,10 @@ std::unique_ptr<MidiOutputPort> openPort (const std::string& address)
             ::close (wakeFd);
 
         snd_rawmidi_close (output);
-        return nullptr;
+        return { nullptr, MidiOutputPorts::OpenProblem::failed };
     }
 
-    return std::make_unique<AlsaRawMidiPort> (output, bufferSize, wakeFd);
+    return { std::make_unique<AlsaRawMidiPort> (output, bufferSize, wakeFd, usbMidi) };
 }
 
 struct ControlHandle
@@ -215,10 +332,17 @@ struct ControlHandle
 };
 } // namespace
 
+AlsaRawMidiPorts::AlsaRawMidiPorts()
+{
+    snd_lib_error_set_handler (alsaLibraryError);
+}
+
 std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
 {
     std::vector<Output> found;
 
+    snd_ctl_card_info_t* cardInfo = nullptr;
+    snd_ctl_card_info_alloca (&cardInfo);
     snd_rawmidi_info_t* info = nullptr;
     snd_rawmidi_info_alloca (&info);
 
@@ -226,12 +350,17 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
     {
         const ControlHandle control (card);
 
-        if (control.ctl == nullptr)
+        if (control.ctl == nullptr || snd_ctl_card_info (control.ctl, cardInfo) < 0)
             continue;
 
-        for (int device = -1; snd_ctl_rawmidi_next_device (control.ctl, &device) == 0 && device >= 0;)
+        // The long name of a USB card holds its USB path, which stays when the device comes back
+        // under another card number and differs between two devices of the same kind.
+        const std::string device = snd_ctl_card_info_get_longname (cardInfo);
+        const bool usbMidi = std::string (snd_ctl_card_info_get_driver (cardInfo)) == "USB-Audio";
+
+        for (int number = -1; snd_ctl_rawmidi_next_device (control.ctl, &number) == 0 && number >= 0;)
         {
-            snd_rawmidi_info_set_device (info, static_cast<unsigned int> (device));
+            snd_rawmidi_info_set_device (info, static_cast<unsigned int> (number));
             snd_rawmidi_info_set_subdevice (info, 0);
             snd_rawmidi_info_set_stream (info, SND_RAWMIDI_STREAM_OUTPUT);
 
@@ -247,9 +376,11 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
                 if (snd_ctl_rawmidi_info (control.ctl, info) < 0)
                     continue;
 
-                found.push_back ({ rawMidiAddress (card, device, static_cast<int> (sub)),
-                                   rawMidiPortBaseName (snd_rawmidi_info_get_name (info),
-                                                        snd_rawmidi_info_get_subdevice_name (info), count) });
+                found.push_back ({ { rawMidiAddress (card, number, static_cast<int> (sub)),
+                                     rawMidiPortBaseName (snd_rawmidi_info_get_name (info),
+                                                          snd_rawmidi_info_get_subdevice_name (info), count),
+                                     device },
+                                   usbMidi });
             }
         }
     }
@@ -263,28 +394,35 @@ juce::StringArray AlsaRawMidiPorts::getOutputNames()
     juce::StringArray names;
 
     for (const auto& output : outputs)
-        names.add (juce::String (output.baseName + " (" + output.address + ")"));
+        names.add (juce::String (output.port.name + " (" + output.port.address + ")"));
 
     return names;
 }
 
-std::unique_ptr<MidiOutputPort> AlsaRawMidiPorts::openOutput (int index)
+MidiOutputPorts::Opened AlsaRawMidiPorts::openOutput (int index)
 {
     if (! juce::isPositiveAndBelow (index, static_cast<int> (outputs.size())))
-        return nullptr;
+        return { nullptr, OpenProblem::notPresent };
 
-    // The address listed, if it still names the same device; otherwise the first port of that name now
-    // present (a device plugged in again can come back under another card number, the old one staying
-    // taken until its last handle has closed, and another device can take the old number).
-    const auto wanted = outputs[static_cast<std::size_t> (index)];
-    auto present = listOutputs();
-    std::stable_partition (present.begin(), present.end(),
-                           [&] (const Output& o) { return o.address == wanted.address; });
+    // The device picked, wherever it is now: a device plugged in again can come back under another
+    // card number (the old one stays taken until its last handle has closed), and another device can
+    // take the old number.
+    const auto portsOf = [] (const std::vector<Output>& list)
+    {
+        std::vector<ListedPort> ports;
 
-    for (const auto& output : present)
-        if (output.baseName == wanted.baseName)
-            if (auto port = openPort (output.address))
-                return port;
+        for (const auto& output : list)
+            ports.push_back (output.port);
 
-    return nullptr;
+        return ports;
+    };
+
+    const auto present = listOutputs();
+    const int found = findPickedPort (portsOf (outputs), static_cast<std::size_t> (index), portsOf (present));
+
+    if (found < 0)
+        return { nullptr, OpenProblem::notPresent };
+
+    const auto& output = present[static_cast<std::size_t> (found)];
+    return openPort (output.port.address, output.usbMidi);
 }

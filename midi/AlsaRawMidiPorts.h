@@ -1,8 +1,8 @@
 #pragma once
 
 #include "MidiOutputPorts.h"
+#include "PortIdentity.h"
 
-#include <string>
 #include <vector>
 
 /** The ALSA raw MIDI output ports of this machine. The device paces the transfer: a send returns only
@@ -15,8 +15,11 @@
 class AlsaRawMidiPorts : public MidiOutputPorts
 {
 public:
+    /** Also routes the ALSA library's own error messages through the program's handler. */
+    AlsaRawMidiPorts();
+
     juce::StringArray getOutputNames() override;
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+    Opened openOutput (int index) override;
 
     /** How long the device must still be there after the last message before a transfer counts as
         delivered: longer than the kernel takes to notice an unplug behind a USB hub, whose status is
@@ -29,8 +32,8 @@ public:
 private:
     struct Output
     {
-        std::string address;  // "hw:C,D,S"
-        std::string baseName; // the name without the address
+        ListedPort port;
+        bool usbMidi = false; // the USB MIDI driver, whose drain shows transfers still in flight
     };
 
     static std::vector<Output> listOutputs();

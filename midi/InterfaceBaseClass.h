@@ -23,6 +23,10 @@ public:
         other than the message thread. */
     virtual bool confirmDelivery() = 0;
 
+    /** Whether the port in use failed because the device stopped taking data, rather than because it
+        went away or reported an error. May be called on a thread other than the message thread. */
+    virtual bool stoppedTakingData() = 0;
+
     /** True when the interface has what it needs open to work. */
     virtual bool isConnected() = 0;
 

@@ -3,10 +3,6 @@
 MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
     : ports (portsToUse)
 {
-    // The only time the ports are listed: a port plugged in later shows after a restart.
-    outputNames = ports.getOutputNames();
-    numOutputs = outputNames.size();
-
     outputSelector = std::make_unique<juce::ComboBox> ("Output Selector");
     addAndMakeVisible (outputSelector.get());
     outputSelector->setColour (juce::ComboBox::buttonColourId, juce::Colours::white);
@@ -14,14 +10,8 @@ MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
     outputLabel = std::make_unique<juce::Label> (juce::String(), "Select an output device:");
     outputLabel->attachToComponent (outputSelector.get(), false);
 
-    outputSelector->addItem ("(Disconnected)", numOutputs + 1);
-
-    // A separator line between "(Disconnected)" and the ports; none when there are no ports.
-    if (numOutputs > 0)
-        outputSelector->addSeparator();
-
-    for (int i = 0; i < numOutputs; ++i)
-        outputSelector->addItem (outputNames[i], i + 1);
+    // A port plugged in later shows after a restart, or once a pick finds its device gone.
+    listPorts();
 
     // The notification is asynchronous, so it reaches the listener added below, and through this
     // component's broadcast whoever listens once the message loop runs.
@@ -42,6 +32,22 @@ MidiInterfaceClass::~MidiInterfaceClass()
     midiOutput = nullptr;
 }
 
+void MidiInterfaceClass::listPorts()
+{
+    outputNames = ports.getOutputNames();
+    numOutputs = outputNames.size();
+
+    outputSelector->clear (juce::dontSendNotification);
+    outputSelector->addItem ("(Disconnected)", numOutputs + 1);
+
+    // A separator line between "(Disconnected)" and the ports; none when there are no ports.
+    if (numOutputs > 0)
+        outputSelector->addSeparator();
+
+    for (int i = 0; i < numOutputs; ++i)
+        outputSelector->addItem (outputNames[i], i + 1);
+}
+
 int MidiInterfaceClass::read (juce::uint8*, unsigned int)
 {
     // No input port is ever opened, so nothing is ever received.
@@ -52,7 +58,7 @@ int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
 {
     const juce::ScopedLock sl (portLock);
 
-    if (midiOutput == nullptr || portFailed || numBytes <= 0)
+    if (midiOutput == nullptr || portState != PortResult::ok || numBytes <= 0)
         return 0;
 
     return checkPort (midiOutput->sendMessage (bytes, numBytes)) ? numBytes : 0;
@@ -61,31 +67,36 @@ int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
 bool MidiInterfaceClass::confirmDelivery()
 {
     const juce::ScopedLock sl (portLock);
-    return midiOutput != nullptr && ! portFailed && checkPort (midiOutput->confirmDelivery());
+    return midiOutput != nullptr && portState == PortResult::ok && checkPort (midiOutput->confirmDelivery());
 }
 
-bool MidiInterfaceClass::checkPort (bool succeeded)
+bool MidiInterfaceClass::stoppedTakingData()
+{
+    return portState == PortResult::stalled;
+}
+
+bool MidiInterfaceClass::checkPort (PortResult result)
 {
     // A wait given up because the transfer is being stopped says nothing about the port.
-    if (! succeeded && ! juce::Thread::currentThreadShouldExit())
+    if (result == PortResult::stalled || result == PortResult::failed)
     {
-        portFailed = true;
+        portState = result;
         triggerAsyncUpdate();
     }
 
-    return succeeded;
+    return result == PortResult::ok;
 }
 
 void MidiInterfaceClass::handleAsyncUpdate()
 {
-    if (portFailed)
+    if (portState != PortResult::ok)
         outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
 }
 
 bool MidiInterfaceClass::isConnected()
 {
     // Read on the message thread, the only thread that replaces midiOutput.
-    return midiOutput != nullptr && ! portFailed;
+    return midiOutput != nullptr && portState == PortResult::ok;
 }
 
 int MidiInterfaceClass::getPreferredHeight()
@@ -108,16 +119,31 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
 
     if (id >= 1 && id <= numOutputs)
     {
-        const juce::ScopedLock sl (portLock);
-        midiOutput = nullptr; // the old port is closed before the new one opens
-        portFailed = false;
-        midiOutput = ports.openOutput (id - 1);
+        {
+            const juce::ScopedLock sl (portLock);
+            midiOutput = nullptr; // the old port is closed before the new one opens
+            portState = PortResult::ok;
+            auto opened = ports.openOutput (id - 1);
+            midiOutput = std::move (opened.port);
+            openProblem = opened.problem;
+        }
+
+        // A port held by another program, or a device that is gone or can no longer be told from
+        // another of its name: back to "(Disconnected)", so that picking it again tries again. A
+        // device not found is looked for in a list taken anew.
+        if (openProblem == MidiOutputPorts::OpenProblem::notPresent)
+            listPorts();
+
+        if (openProblem == MidiOutputPorts::OpenProblem::inUse ||
+            openProblem == MidiOutputPorts::OpenProblem::notPresent)
+            outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
     }
     else if (id == numOutputs + 1)
     {
         const juce::ScopedLock sl (portLock);
         midiOutput = nullptr;
-        portFailed = false;
+        portState = PortResult::ok;
+        openProblem = MidiOutputPorts::OpenProblem::none;
     }
     else
     {

@@ -6,21 +6,26 @@
 /** The MIDI output port chooser: a caption over a combo box listing the output ports found when it was
     built, with "(Disconnected)" first. It owns the port picked, sends messages through it, and
     broadcasts a change after every change of port. A port that fails is closed and the chooser goes
-    back to "(Disconnected)", as if the user had picked it. */
+    back to "(Disconnected)", as if the user had picked it; so does a pick that finds the port held by
+    another program, or the device gone (the list is then taken anew). */
 class MidiInterfaceClass : public InterfaceBaseClass,
                            private juce::ComboBox::Listener,
                            private juce::AsyncUpdater
 {
 public:
-    /** Lists the ports of portsToUse once; the program passes none and gets the platform's ports. */
+    /** Lists the ports of portsToUse; the program passes none and gets the platform's ports. */
     explicit MidiInterfaceClass (MidiOutputPorts& portsToUse = MidiOutputPorts::getPlatformPorts());
     ~MidiInterfaceClass() override;
 
     int read (juce::uint8* dest, unsigned int maxBytes) override;
     int write (const juce::uint8* bytes, int numBytes) override;
     bool confirmDelivery() override;
+    bool stoppedTakingData() override;
     bool isConnected() override;
     int getPreferredHeight() override;
+
+    /** Why the last port picked did not open; none once one opens or "(Disconnected)" is picked. */
+    MidiOutputPorts::OpenProblem getOpenProblem() const noexcept { return openProblem; }
 
     void resized() override;
 
@@ -28,9 +33,12 @@ private:
     void comboBoxChanged (juce::ComboBox* changedBox) override;
     void handleAsyncUpdate() override;
 
+    /** Takes the list of ports and fills the selector with it. */
+    void listPorts();
+
     /** Called with portLock held after a call on the port: a failure that is not an abandoned wait
         marks the port failed and asks the message thread to close it. */
-    bool checkPort (bool succeeded);
+    bool checkPort (PortResult result);
 
     MidiOutputPorts& ports;
     int numOutputs = 0;
@@ -39,11 +47,13 @@ private:
     // Thread crossing: midiOutput is replaced only on the message thread (comboBoxChanged) and used by
     // the transfer thread in write() and confirmDelivery(). Both hold portLock while they do, so a
     // change of port waits for the send in flight and no send ever uses a port that has been closed.
-    // portFailed is set by the transfer thread under portLock when the port fails, cleared by the
-    // message thread under portLock when the port is replaced, and read by isConnected() there.
+    // portState is set by the transfer thread under portLock when the port fails (stalled or failed),
+    // set back to ok by the message thread under portLock when the port is replaced, and read without
+    // the lock by isConnected() and stoppedTakingData().
     juce::CriticalSection portLock;
     std::unique_ptr<MidiOutputPort> midiOutput;
-    std::atomic<bool> portFailed { false };
+    std::atomic<PortResult> portState { PortResult::ok };
+    MidiOutputPorts::OpenProblem openProblem = MidiOutputPorts::OpenProblem::none; // message thread only
 
     std::unique_ptr<juce::ComboBox> outputSelector;
     std::unique_ptr<juce::Label> outputLabel;

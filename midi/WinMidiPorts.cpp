@@ -1,5 +1,6 @@
 #include "WinMidiPorts.h"
 #include "ExitRequestWatch.h"
+#include "PortIdentity.h"
 #include "WinMidiSender.h"
 
 #include <windows.h>
@@ -78,13 +79,16 @@ public:
             .detach();
     }
 
-    bool sendMessage (const juce::uint8* bytes, int numBytes) override
+    PortResult sendMessage (const juce::uint8* bytes, int numBytes) override
     {
+        if (numBytes <= 0)
+            return PortResult::failed;
+
         const ExitRequestWatch watch ([event = output->wakeEvent] { SetEvent (event); });
-        return numBytes > 0 && sendLongMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes));
+        return sendLongMidiMessage (*this, bytes, static_cast<std::size_t> (numBytes));
     }
 
-    bool confirmDelivery() override
+    PortResult confirmDelivery() override
     {
         const ExitRequestWatch watch ([event = output->wakeEvent] { SetEvent (event); });
         return confirmLongMidiDelivery (*this, WinMidiPorts::confirmationMilliseconds);
@@ -155,21 +159,55 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiPort)
 };
 
-std::unique_ptr<MidiOutputPort> openDevice (UINT id, const juce::String& name)
+/** Opens a device for output. One that is busy is tried again for a moment: the last handle of it may
+    still be closing on its own thread. */
+MidiOutputPorts::Opened openDevice (UINT id, const juce::String& name)
 {
     auto output = std::make_unique<OpenOutput>();
     output->driverEvent = CreateEventW (nullptr, FALSE, FALSE, nullptr);
     output->wakeEvent = CreateEventW (nullptr, FALSE, FALSE, nullptr);
 
-    if (output->driverEvent == nullptr || output->wakeEvent == nullptr ||
-        midiOutOpen (&output->handle, id, reinterpret_cast<DWORD_PTR> (output->driverEvent), 0,
-                     CALLBACK_EVENT) != MMSYSERR_NOERROR)
+    if (output->driverEvent == nullptr || output->wakeEvent == nullptr)
+        return { nullptr, MidiOutputPorts::OpenProblem::failed };
+
+    MMRESULT result = MMSYSERR_ALLOCATED;
+
+    for (int attempt = 0; attempt < 20 && result == MMSYSERR_ALLOCATED; ++attempt)
     {
-        output->handle = nullptr;
-        return nullptr;
+        if (attempt > 0)
+            Sleep (25);
+
+        result = midiOutOpen (&output->handle, id, reinterpret_cast<DWORD_PTR> (output->driverEvent), 0,
+                              CALLBACK_EVENT);
     }
 
-    return std::make_unique<WinMidiPort> (std::move (output), name);
+    if (result != MMSYSERR_NOERROR)
+    {
+        output->handle = nullptr;
+
+        switch (result)
+        {
+            case MMSYSERR_ALLOCATED:
+                return { nullptr, MidiOutputPorts::OpenProblem::inUse };
+            case MMSYSERR_BADDEVICEID:
+            case MMSYSERR_NODRIVER:
+                return { nullptr, MidiOutputPorts::OpenProblem::notPresent };
+            default:
+                return { nullptr, MidiOutputPorts::OpenProblem::failed };
+        }
+    }
+
+    return { std::make_unique<WinMidiPort> (std::move (output), name) };
+}
+
+std::vector<ListedPort> listedPorts (const juce::StringArray& names)
+{
+    std::vector<ListedPort> ports;
+
+    for (int i = 0; i < names.size(); ++i)
+        ports.push_back ({ std::to_string (i), names[i].toStdString(), {} });
+
+    return ports;
 }
 } // namespace
 
@@ -183,21 +221,23 @@ juce::StringArray WinMidiPorts::getOutputNames()
     return names;
 }
 
-std::unique_ptr<MidiOutputPort> WinMidiPorts::openOutput (int index)
+MidiOutputPorts::Opened WinMidiPorts::openOutput (int index)
 {
     if (! juce::isPositiveAndBelow (index, names.size()))
-        return nullptr;
+        return { nullptr, OpenProblem::notPresent };
 
-    // Device numbers move when a device comes or goes: the number listed, if it still names the same
-    // device, otherwise the first device of that name now present.
-    const auto& wanted = names[index];
-
-    if (deviceName (static_cast<UINT> (index)) == wanted)
-        return openDevice (static_cast<UINT> (index), wanted);
+    // Device numbers move when a device comes or goes, and Windows names devices alone: the number
+    // listed, if it still carries the name, otherwise the one device of that name now present.
+    juce::StringArray present;
 
     for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
-        if (deviceName (id) == wanted)
-            return openDevice (id, wanted);
+        present.add (deviceName (id));
 
-    return nullptr;
+    const int found =
+        findPickedPort (listedPorts (names), static_cast<std::size_t> (index), listedPorts (present));
+
+    if (found < 0)
+        return { nullptr, OpenProblem::notPresent };
+
+    return openDevice (static_cast<UINT> (found), names[index]);
 }

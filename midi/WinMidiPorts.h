@@ -10,7 +10,7 @@ class WinMidiPorts : public MidiOutputPorts
 {
 public:
     juce::StringArray getOutputNames() override;
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+    Opened openOutput (int index) override;
 
     /** How long the device must still be listed after the last message before a transfer counts as
         delivered: the time Windows takes to take an unplugged device off its list, with a margin. */

@@ -18,15 +18,15 @@ int longMessageTimeoutMilliseconds (std::size_t size) noexcept
     return static_cast<int> ((size * 10 * 1000 + 31249) / 31250) + 2000;
 }
 
-bool sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, std::size_t size)
+PortResult sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, std::size_t size)
 {
     if (output.prepare (bytes, size) != 0)
-        return false;
+        return PortResult::failed;
 
     if (output.send() != 0)
     {
         output.unprepare();
-        return false;
+        return PortResult::failed;
     }
 
     // The event is signalled for other things too (the port opening, another header): each time the
@@ -37,10 +37,19 @@ bool sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, 
     while (! output.isDone() && waited == LongMessageOutput::Wait::signalled)
         waited = output.wait (millisecondsUntil (deadline));
 
-    return output.isDone() && output.unprepare() == 0;
+    // A header not done in time: a device that stopped taking data, unless it has gone altogether.
+    if (! output.isDone())
+    {
+        if (waited == LongMessageOutput::Wait::exitRequested)
+            return PortResult::abandoned;
+
+        return output.isPresent() ? PortResult::stalled : PortResult::failed;
+    }
+
+    return output.unprepare() == 0 ? PortResult::ok : PortResult::failed;
 }
 
-bool confirmLongMidiDelivery (LongMessageOutput& output, int milliseconds)
+PortResult confirmLongMidiDelivery (LongMessageOutput& output, int milliseconds)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds (milliseconds);
 
@@ -49,9 +58,9 @@ bool confirmLongMidiDelivery (LongMessageOutput& output, int milliseconds)
         const auto waited = output.wait (millisecondsUntil (deadline));
 
         if (waited == LongMessageOutput::Wait::exitRequested)
-            return false;
+            return PortResult::abandoned;
 
         if (waited == LongMessageOutput::Wait::timedOut)
-            return output.isPresent();
+            return output.isPresent() ? PortResult::ok : PortResult::failed;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PortResult.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -42,11 +44,12 @@ public:
 int longMessageTimeoutMilliseconds (std::size_t size) noexcept;
 
 /** Sends one message as a long message: prepare, send, wait until the header is done, unprepare.
-    Any error code, a header not done within the time-out, or an exit request of the waiting thread
-    fails the send. A header the driver still holds then stays with it: the port takes it back with a
-    reset when it closes, never on the sending thread, which a stopped driver could keep waiting. */
-bool sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, std::size_t size);
+    A header not done within the time-out is a device that stopped taking data (stalled), an exit
+    request of the waiting thread abandons the send, and any error code fails it. A header the driver
+    still holds then stays with it: the port takes it back with a reset when it closes, never on the
+    sending thread, which a stopped driver could keep waiting. */
+PortResult sendLongMidiMessage (LongMessageOutput& output, const std::uint8_t* bytes, std::size_t size);
 
-/** After the last message: the device must still be there once this long has passed. False when it
-    is not, or when the waiting thread was asked to exit. */
-bool confirmLongMidiDelivery (LongMessageOutput& output, int milliseconds);
+/** After the last message: the device must still be there once this long has passed; failed when it
+    is not, abandoned when the waiting thread was asked to exit. */
+PortResult confirmLongMidiDelivery (LongMessageOutput& output, int milliseconds);

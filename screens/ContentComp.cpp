@@ -49,6 +49,10 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine*/, MidiO
     addAndMakeVisible (helpButton.get());
     helpButton->setColour (juce::TextButton::buttonColourId, windowBackgroundColour);
     helpButton->addListener (this);
+
+    // Empty until a port picked turns out to be held by another program.
+    portNoticeLabel = std::make_unique<juce::Label> ("port notice");
+    addAndMakeVisible (portNoticeLabel.get());
 }
 
 ContentComp::~ContentComp()
@@ -61,6 +65,7 @@ ContentComp::~ContentComp()
     helpButton->removeListener (this);
 
     progressLabel = nullptr;
+    portNoticeLabel = nullptr;
     progressBar = nullptr;
     updateButton = nullptr;
     helpButton = nullptr;
@@ -84,6 +89,7 @@ void ContentComp::resized()
     step2Label->setBounds (10, midiInterface->getBottom() + 10, w - 20, 30);
     updateButton->setBounds (w - 104, step2Label->getBottom() + 20, 94, 30);
     progressBar->setBounds (10, step2Label->getBottom() + 20, w - 114, 30);
+    portNoticeLabel->setBounds (10, progressBar->getBottom() + 10, w - 20, 30);
 
     helpWindow->centreWithSize (550, 400);
 }
@@ -117,6 +123,9 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
     {
         midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));
         applyUpdateButtonLook();
+
+        const bool inUse = midiInterface->getOpenProblem() == MidiOutputPorts::OpenProblem::inUse;
+        portNoticeLabel->setText (inUse ? portInUseNotice : "", juce::dontSendNotification);
     }
     else if (source == protocol.get())
     {
@@ -130,7 +139,7 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
             updateButton->setEnabled (true);
             midiInterface->setEnabled (true);
         }
-        else if (ProtocolBaseClass::isFailureStatus (status))
+        else if (ProtocolBaseClass::isFailure (protocol->getOutcome()))
         {
             // A transfer that ended early: the user can try again on the port if it still works, or
             // pick one first (a port that failed has gone back to "(Disconnected)").
@@ -147,7 +156,7 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 bool ContentComp::transferUnderWay() const
 {
     return progressValue != 0.0 && progressValue != 1.0 &&
-           ! ProtocolBaseClass::isFailureStatus (protocol->getStatus());
+           ! ProtocolBaseClass::isFailure (protocol->getOutcome());
 }
 
 void ContentComp::applyUpdateButtonLook()

@@ -22,6 +22,10 @@ public:
     void buttonClicked (juce::Button* button) override;
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
 
+    /** Shown under the bar when the port picked is held by another program. */
+    static constexpr const char* portInUseNotice =
+        "This port is in use by another program: quit other MIDI applications and pick it again.";
+
     /** The transfer object; read by the main window to stop its thread on close. */
     std::unique_ptr<BasicSysexProtocolClass> protocol;
 
@@ -36,7 +40,8 @@ private:
     std::unique_ptr<juce::TextButton> updateButton;
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<juce::Label> progressLabel;
-    double progressValue = 0.0; // what the bar shows; the bar holds a reference to it
+    std::unique_ptr<juce::Label> portNoticeLabel; // under the bar: why the port picked did not open
+    double progressValue = 0.0;                   // what the bar shows; the bar holds a reference to it
     std::unique_ptr<juce::TextButton> helpButton;
     std::unique_ptr<juce::Label> titleLabel;
     std::unique_ptr<juce::Label> step1Label;
@@ -47,6 +52,8 @@ public:
     std::unique_ptr<EmbeddedFirmware> descriptor;
 
 private:
+    // The program's one tooltip window: with no parent it shows the tips of every window's components,
+    // the help window's included.
     juce::TooltipWindow tooltipWindow;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ContentComp)

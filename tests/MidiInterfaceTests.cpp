@@ -169,6 +169,39 @@ TEST (MidiInterface, ARefusedOpenLeavesItDisconnectedAndStillBroadcasts)
     EXPECT_EQ (f.ports.getEvents(), juce::StringArray ({ "open Port A", "close Port A", "refused Busy" }));
 }
 
+TEST (MidiInterface, APortHeldElsewhereOrGoneGoesBackToDisconnectedAndSaysWhy)
+{
+    using Problem = MidiOutputPorts::OpenProblem;
+    Fixture f ({ "Port A", "Cantora 2" });
+    auto& cantora = f.ports.device (1);
+    cantora.inUse = true;
+    pumpUntilQuiet();
+
+    f.pick (2);
+    EXPECT_FALSE (f.midi.isConnected());
+    EXPECT_EQ (f.midi.getOpenProblem(), Problem::inUse);
+    EXPECT_EQ (selectorOf (f.midi).getText(), "(Disconnected)") << "so that picking it again tries again";
+
+    // The other program has quit: the same pick opens it.
+    cantora.inUse = false;
+    f.pick (2);
+    EXPECT_TRUE (f.midi.isConnected());
+    EXPECT_EQ (f.midi.getOpenProblem(), Problem::none);
+
+    // Gone, or no longer told apart from another of its name, by the time it is picked: nothing
+    // opens, and the list is taken anew.
+    f.pick (3);
+    cantora.present = false;
+    f.pick (2);
+    EXPECT_FALSE (f.midi.isConnected());
+    EXPECT_EQ (f.midi.getOpenProblem(), Problem::notPresent);
+    EXPECT_EQ (entriesOf (selectorOf (f.midi)),
+               (std::vector<Entry> { { "(Disconnected)", 2 }, { {}, 0 }, { "Port A", 1 } }));
+    EXPECT_EQ (selectorOf (f.midi).getSelectedId(), 2);
+    EXPECT_EQ (f.ports.getEvents(),
+               juce::StringArray ({ "refused Cantora 2", "open Cantora 2", "close Cantora 2" }));
+}
+
 TEST (MidiInterface, ChoosingTheEntryShownAgainChangesNothing)
 {
     Fixture f ({ "Port A" });
@@ -242,6 +275,7 @@ TEST (MidiInterface, APortThatFailsIsClosedAndTheChooserShowsDisconnected)
     EXPECT_FALSE (f.midi.isConnected()) << "at once, before the message thread has closed it";
     EXPECT_EQ (f.midi.write (message, 3), 0);
     EXPECT_FALSE (f.midi.confirmDelivery());
+    EXPECT_FALSE (f.midi.stoppedTakingData()) << "gone, not stopped";
 
     pumpUntilQuiet();
     EXPECT_EQ (selectorOf (f.midi).getText(), "(Disconnected)");

@@ -1,3 +1,4 @@
+#include "midi/PortIdentity.h"
 #include "midi/RawMidiSender.h"
 
 #ifdef __linux__
@@ -55,11 +56,24 @@ struct FakeStream : public RawMidiStream
         return 0;
     }
 
+    long drainDriver() override
+    {
+        calls.push_back ("drain driver");
+
+        if (driverDrains.empty())
+            return 0;
+
+        const long r = driverDrains.front();
+        driverDrains.pop_front();
+        return r;
+    }
+
     std::size_t takesAtMost = 3;
     std::vector<std::uint8_t> received;
     std::vector<std::string> calls;
     std::deque<long> writeResults;
     std::deque<int> drainResults;
+    std::deque<long> driverDrains; // milliseconds each driver drain takes, or its error; then 0
     std::size_t largestWrite = 0;
     bool drainedSinceWrite = true;
     bool writeBeforeDrain = false;
@@ -83,7 +97,7 @@ TEST (RawMidiSender, KeepsWritingUntilAPartiallyTakenMessageIsOut)
     FakeStream stream;
     const auto message = sysex (40);
 
-    ASSERT_TRUE (sendRawMidiMessage (stream, message.data(), message.size(), 4096));
+    ASSERT_EQ (sendRawMidiMessage (stream, message.data(), message.size(), 4096), PortResult::ok);
     EXPECT_EQ (stream.received, message);
     EXPECT_FALSE (stream.writeBeforeDrain) << "every write is drained before the next";
     EXPECT_EQ (stream.calls.front(), "write 40");
@@ -96,7 +110,7 @@ TEST (RawMidiSender, NeverWritesMoreThanTheBufferHoldsAtOnce)
     stream.takesAtMost = 100000;
     const auto message = sysex (10000);
 
-    ASSERT_TRUE (sendRawMidiMessage (stream, message.data(), message.size(), 4096));
+    ASSERT_EQ (sendRawMidiMessage (stream, message.data(), message.size(), 4096), PortResult::ok);
     EXPECT_EQ (stream.received, message);
     EXPECT_EQ (stream.largestWrite, 4096u);
     EXPECT_EQ (stream.calls, (std::vector<std::string> { "write 4096", "drain", "write 4096", "drain",
@@ -109,28 +123,83 @@ TEST (RawMidiSender, RepeatsInterruptedCallsAndStopsOnErrors)
     interrupted.writeResults = { -EINTR, -EAGAIN };
     interrupted.drainResults = { -EINTR };
     const auto message = sysex (9);
-    ASSERT_TRUE (sendRawMidiMessage (interrupted, message.data(), message.size(), 4096));
+    ASSERT_EQ (sendRawMidiMessage (interrupted, message.data(), message.size(), 4096), PortResult::ok);
     EXPECT_EQ (interrupted.received, message);
     EXPECT_FALSE (interrupted.writeBeforeDrain);
     EXPECT_EQ (interrupted.calls[2], "drain") << "a stream with no room is waited for, not hammered";
 
     FakeStream unplugged;
     unplugged.writeResults = { 3, -ENODEV };
-    EXPECT_FALSE (sendRawMidiMessage (unplugged, message.data(), message.size(), 4096));
+    EXPECT_EQ (sendRawMidiMessage (unplugged, message.data(), message.size(), 4096), PortResult::failed);
 
     FakeStream takesNothing;
     takesNothing.writeResults = { 0 };
-    EXPECT_FALSE (sendRawMidiMessage (takesNothing, message.data(), message.size(), 4096));
+    EXPECT_EQ (sendRawMidiMessage (takesNothing, message.data(), message.size(), 4096), PortResult::failed);
 
-    // A drain that fails (the device went away or stopped), or that was abandoned because the
-    // sending thread is being stopped, ends the send: nothing more is written.
-    for (const int drainError : { -EIO, -ENODEV, -ECANCELED })
+    // A drain that fails (the device stopped or went away), or that was abandoned because the
+    // sending thread is being stopped, ends the send by its kind: nothing more is written.
+    const std::pair<int, PortResult> drainErrors[] = { { -EIO, PortResult::stalled },
+                                                       { -ENODEV, PortResult::failed },
+                                                       { -ECANCELED, PortResult::abandoned } };
+
+    for (const auto& [drainError, result] : drainErrors)
     {
         FakeStream drainFails;
         drainFails.drainResults = { drainError };
-        EXPECT_FALSE (sendRawMidiMessage (drainFails, message.data(), message.size(), 4096)) << drainError;
+        EXPECT_EQ (sendRawMidiMessage (drainFails, message.data(), message.size(), 4096), result)
+            << drainError;
         EXPECT_EQ (drainFails.calls, (std::vector<std::string> { "write 9", "drain" })) << drainError;
     }
+}
+
+TEST (RawMidiSender, AfterTheLastMessageWaitsUntilTheDriverHasNothingInFlight)
+{
+    // Each drain that runs into the driver's 50 ms time-out still had a transfer in flight; one that
+    // returns clearly sooner had none left. Slow early returns are simply tried again.
+    FakeStream taken;
+    taken.driverDrains = { 52, 51, -EINTR, 30, 2 };
+    EXPECT_EQ (waitUntilNothingInFlight (taken, 10000), PortResult::ok);
+    EXPECT_EQ (taken.calls.size(), 5u);
+
+    // A device that holds its transfers for the whole limit has stopped.
+    FakeStream stopped;
+    stopped.driverDrains = std::deque<long> (1000, 52);
+    EXPECT_EQ (waitUntilNothingInFlight (stopped, 10000), PortResult::stalled);
+    EXPECT_EQ (stopped.calls.size(), 193u) << "10 s of 52 ms drains";
+
+    FakeStream unplugged;
+    unplugged.driverDrains = { 52, -ENODEV };
+    EXPECT_EQ (waitUntilNothingInFlight (unplugged, 10000), PortResult::failed);
+
+    FakeStream closing;
+    closing.driverDrains = { 52, -ECANCELED };
+    EXPECT_EQ (waitUntilNothingInFlight (closing, 10000), PortResult::abandoned);
+}
+
+TEST (PickedPort, IsFoundWhereItIsNowAndNeverOnAnotherDeviceOfTheSameName)
+{
+    const ListedPort a { "hw:1,0,0", "Cantora 2", "Korvane Cantora 2 at usb-dummy_hcd.0-1, high speed" };
+    const ListedPort b { "hw:3,0,0", "Cantora 2", "Korvane Cantora 2 at usb-dummy_hcd.1-1, high speed" };
+    const ListedPort other { "hw:0,0,0", "f_midi", "MIDI Gadget" };
+    const auto at = [] (ListedPort p, const char* address) { return p.address = address, p; };
+
+    EXPECT_EQ (findPickedPort ({ a, b }, 0, { other, a, b }), 1) << "still where it was";
+    EXPECT_EQ (findPickedPort ({ a, b }, 0, { b, at (a, "hw:4,0,0") }), 1) << "back under another number";
+    EXPECT_EQ (findPickedPort ({ a, b }, 0, { other, b }), -1) << "gone: never its twin";
+    EXPECT_EQ (findPickedPort ({ a, b }, 0, { at (b, "hw:1,0,0") }), -1) << "its twin took its number";
+    EXPECT_EQ (findPickedPort ({ a, b }, 2, { a, b }), -1);
+
+    // Alone in the list, it is found by name when it comes back on another USB socket, unless two of
+    // that name are there by then.
+    auto moved = at (a, "hw:2,0,0");
+    moved.device = "Korvane Cantora 2 at usb-dummy_hcd.0-2, high speed";
+    EXPECT_EQ (findPickedPort ({ other, a }, 1, { other, moved }), 1);
+    EXPECT_EQ (findPickedPort ({ other, a }, 1, { moved, b }), -1);
+
+    // Where the platform names ports alone (Windows), by number and name.
+    const std::vector<ListedPort> listed { { "0", "Cantora 2", "" }, { "1", "Synth", "" } };
+    EXPECT_EQ (findPickedPort (listed, 0, { { "0", "Synth", "" }, { "1", "Cantora 2", "" } }), 1);
+    EXPECT_EQ (findPickedPort (listed, 0, { { "0", "Synth", "" } }), -1);
 }
 
 TEST (RawMidiPortNames, NameTheDeviceOrSubdeviceAndTheAddress)
@@ -148,8 +217,8 @@ TEST (AlsaRawMidiPorts, AnOutputNotListedDoesNotOpen)
     // This machine may have no sound cards at all; opening a position not in the list must fail cleanly.
     AlsaRawMidiPorts ports;
     const auto names = ports.getOutputNames();
-    EXPECT_EQ (ports.openOutput (names.size()), nullptr);
-    EXPECT_EQ (ports.openOutput (-1), nullptr);
+    EXPECT_EQ (ports.openOutput (names.size()).port, nullptr);
+    EXPECT_EQ (ports.openOutput (-1).problem, MidiOutputPorts::OpenProblem::notPresent);
 
     for (const auto& name : names)
         EXPECT_TRUE (name.contains ("(hw:")) << name;

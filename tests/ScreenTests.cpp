@@ -42,6 +42,10 @@ struct ScreenFixture : public ::testing::Test
     MidiInterfaceClass& midi() { return *find<MidiInterfaceClass> (*screen); }
     juce::TextButton& update() { return *button (*screen, "update"); }
     juce::TextButton& help() { return *button (*screen, "Help"); }
+    juce::Label& portNotice()
+    {
+        return *find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "port notice"; });
+    }
     juce::String caption()
     {
         auto* bar = find<juce::ProgressBar> (*screen);
@@ -134,6 +138,22 @@ TEST_F (UpdateScreen, PickingAPortTurnsTheButtonLightGreenAndDisconnectingTurnsI
     pumpUntilQuiet();
     EXPECT_EQ (ports.getEvents().joinIntoString (","), "open Cantora 2,close Cantora 2,refused Other port");
     EXPECT_FALSE (update().isEnabled()) << "a port that does not open leaves the button disabled";
+    EXPECT_EQ (portNotice().getText(), "");
+
+    // Held by another program: the screen says so under the bar, until another pick.
+    ports.device (1).refuseOpen = false;
+    ports.device (1).inUse = true;
+    pickPort (3);
+    find<juce::ComboBox> (midi())->setSelectedId (2);
+    ASSERT_TRUE (pumpUntil ([&] { return portNotice().getText().isNotEmpty(); }));
+    EXPECT_EQ (portNotice().getText(),
+               "This port is in use by another program: quit other MIDI applications and pick it again.");
+    EXPECT_EQ (find<juce::ComboBox> (midi())->getText(), "(Disconnected)");
+    EXPECT_FALSE (update().isEnabled());
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
+
+    pickPort (1);
+    EXPECT_EQ (portNotice().getText(), "");
 }
 
 TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
@@ -352,7 +372,7 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
         {
             auto& protocol = *fixture.screen->protocol;
             const bool ending =
-                protocol.progress.load() == 1.0 || ProtocolBaseClass::isFailureStatus (protocol.getStatus());
+                protocol.progress.load() == 1.0 || ProtocolBaseClass::isFailure (protocol.getOutcome());
 
             if (pressed || ! ending)
                 return;
@@ -434,6 +454,7 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
     EXPECT_EQ (label (*screen, "STEP2")->getBounds(), juce::Rectangle<int> (10, 165, 622, 30));
     EXPECT_EQ (update().getBounds(), juce::Rectangle<int> (538, 215, 94, 30));
     EXPECT_EQ (find<juce::ProgressBar> (*screen)->getBounds(), juce::Rectangle<int> (10, 215, 528, 30));
+    EXPECT_EQ (portNotice().getBounds(), juce::Rectangle<int> (10, 255, 622, 30));
 
     // Back to front, as built; the help button in front of the title it overlaps.
     juce::StringArray order;
@@ -443,8 +464,8 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
                    : dynamic_cast<juce::Label*> (child) != nullptr
                        ? dynamic_cast<juce::Label*> (child)->getText().substring (0, 5)
                        : "bar");
-    EXPECT_EQ (order,
-               juce::StringArray ({ "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat", "Help" }));
+    EXPECT_EQ (order, juce::StringArray ({ "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat",
+                                           "Help", "port notice" }));
 }
 
 TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)

@@ -339,7 +339,7 @@ TEST_F (FailingTransfer, APortThatGoesAwayEndsItWithoutClaimingSuccess)
 
     EXPECT_EQ (device().getNumMessages(), 500u) << "nothing more is sent";
     EXPECT_EQ (protocol->getStatus(), "Update failed: the MIDI port was closed or disconnected");
-    EXPECT_TRUE (ProtocolBaseClass::isFailureStatus (protocol->getStatus()));
+    EXPECT_EQ (protocol->getOutcome(), ProtocolBaseClass::Outcome::portFailed);
     EXPECT_LT (protocol->progress.load(), 1.0);
     EXPECT_TRUE (midi.isEnabled());
 
@@ -358,20 +358,38 @@ TEST_F (FailingTransfer, APortThatGoesAwayEndsItWithoutClaimingSuccess)
 
 TEST_F (FailingTransfer, APortThatFailsAtTheLastMessageOrAfterItNeverReachesCompletion)
 {
-    for (const bool failsAfterTheLastMessage : { false, true })
+    enum Fault
     {
-        SCOPED_TRACE (failsAfterTheLastMessage ? "gone after the last message" : "gone at the last message");
+        goneAtTheLastMessage,
+        goneAfterTheLastMessage,
+        stopsAtTheLastMessage,
+        stopsAfterTheLastMessage // the check after it finds transfers the device never took
+    };
+
+    for (const auto fault :
+         { goneAtTheLastMessage, goneAfterTheLastMessage, stopsAtTheLastMessage, stopsAfterTheLastMessage })
+    {
+        SCOPED_TRACE (fault);
         screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
         ASSERT_TRUE (pumpUntil ([this] { return midi.isConnected(); }));
+        const auto before = (long) device().getNumMessages();
         device().gone = false;
-        device().failsConfirmation = failsAfterTheLastMessage;
-        device().goesAwayAfter = failsAfterTheLastMessage ? -1 : (long) device().getNumMessages() + 2695;
+        device().failsConfirmation = fault == goneAfterTheLastMessage;
+        device().goesAwayAfter = fault == goneAtTheLastMessage ? before + 2695 : -1;
+        device().stopsTakingDataAfter = fault == stopsAtTheLastMessage      ? before + 2695
+                                        : fault == stopsAfterTheLastMessage ? before + 2696
+                                                                            : -1;
 
         protocol->startTransfer();
         ASSERT_TRUE (runToEnd());
         pumpUntilQuiet();
 
-        EXPECT_EQ (protocol->getStatus(), "Update failed: the MIDI port was closed or disconnected");
+        const bool stopped = fault == stopsAtTheLastMessage || fault == stopsAfterTheLastMessage;
+        EXPECT_EQ (protocol->getOutcome(), stopped ? ProtocolBaseClass::Outcome::deviceStopped
+                                                   : ProtocolBaseClass::Outcome::portFailed);
+        EXPECT_EQ (protocol->getStatus(), stopped
+                                              ? "Update failed: the device stopped taking data"
+                                              : "Update failed: the MIDI port was closed or disconnected");
         EXPECT_EQ (protocol->progress.load(), 0.99) << "never 100%";
         EXPECT_FALSE (midi.isConnected()) << "the failed port is closed";
         EXPECT_TRUE (midi.isEnabled());

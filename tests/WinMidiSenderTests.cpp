@@ -61,7 +61,7 @@ struct ScriptedOutput : public LongMessageOutput
 
 const std::vector<std::uint8_t> message { 0xF0, 0x00, 0x7F, 0x7F, 0x00, 0x60, 0x52, 0x01, 0xF7 };
 
-bool send (ScriptedOutput& output)
+PortResult send (ScriptedOutput& output)
 {
     return sendLongMidiMessage (output, message.data(), message.size());
 }
@@ -72,35 +72,40 @@ TEST (WinMidiSender, WaitsForTheHeaderAndReleasesIt)
     ScriptedOutput doneLate; // the driver signals twice before the header is done
     doneLate.waits = { Wait::signalled, Wait::signalled };
     doneLate.signalsUntilDone = 2;
-    EXPECT_TRUE (send (doneLate));
+    EXPECT_EQ (send (doneLate), PortResult::ok);
     EXPECT_EQ (doneLate.received, message);
     EXPECT_EQ (doneLate.calls,
                (std::vector<std::string> { "prepare 9", "send", "wait", "wait", "unprepare" }));
 }
 
-TEST (WinMidiSender, EveryFailureFailsTheSendAndLeavesNoHeaderWithTheDriver)
+TEST (WinMidiSender, EveryFailureFailsTheSendByItsKindAndLeavesNoHeaderWithTheDriver)
 {
     ScriptedOutput prepareFails;
     prepareFails.prepareResult = 11; // MMSYSERR_INVALPARAM
-    EXPECT_FALSE (send (prepareFails));
+    EXPECT_EQ (send (prepareFails), PortResult::failed);
     EXPECT_EQ (prepareFails.calls, (std::vector<std::string> { "prepare 9" }));
 
     ScriptedOutput sendFails;  // the device was unplugged
     sendFails.sendResult = 68; // MIDIERR_NODEVICE
-    EXPECT_FALSE (send (sendFails));
+    EXPECT_EQ (send (sendFails), PortResult::failed);
     EXPECT_EQ (sendFails.calls, (std::vector<std::string> { "prepare 9", "send", "unprepare" }));
 
     // A device that stopped taking data: the time-out passes. The header stays with the driver (the
-    // port takes it back when it closes), so the sending thread never waits on the driver.
+    // port takes it back when it closes), so the sending thread never waits on the driver. One that
+    // has gone from the system's list meanwhile was unplugged instead.
     ScriptedOutput neverDone;
     neverDone.waits = { Wait::timedOut };
-    EXPECT_FALSE (send (neverDone));
+    EXPECT_EQ (send (neverDone), PortResult::stalled);
     EXPECT_EQ (neverDone.calls, (std::vector<std::string> { "prepare 9", "send", "wait" }));
+
+    ScriptedOutput goneWhileSending;
+    goneWhileSending.present = false;
+    EXPECT_EQ (send (goneWhileSending), PortResult::failed);
 
     ScriptedOutput stopped; // the transfer is stopped while the driver holds the header
     stopped.waits = { Wait::signalled, Wait::exitRequested };
     stopped.signalsUntilDone = 5;
-    EXPECT_FALSE (send (stopped));
+    EXPECT_EQ (send (stopped), PortResult::abandoned);
     EXPECT_EQ (stopped.calls, (std::vector<std::string> { "prepare 9", "send", "wait", "wait" }));
 }
 
@@ -115,13 +120,13 @@ TEST (WinMidiSender, ConfirmsOnlyADeviceThatIsStillThere)
 {
     ScriptedOutput there;
     there.waits = { Wait::signalled, Wait::timedOut };
-    EXPECT_TRUE (confirmLongMidiDelivery (there, 500));
+    EXPECT_EQ (confirmLongMidiDelivery (there, 500), PortResult::ok);
 
     ScriptedOutput gone;
     gone.present = false;
-    EXPECT_FALSE (confirmLongMidiDelivery (gone, 500));
+    EXPECT_EQ (confirmLongMidiDelivery (gone, 500), PortResult::failed);
 
     ScriptedOutput stopped;
     stopped.waits = { Wait::exitRequested };
-    EXPECT_FALSE (confirmLongMidiDelivery (stopped, 500));
+    EXPECT_EQ (confirmLongMidiDelivery (stopped, 500), PortResult::abandoned);
 }

@@ -26,7 +26,7 @@ void BasicSysexProtocolClass::startTransfer()
 
         // A new transfer replaces what the last one reported at once, so that a listener never sees
         // the new transfer's 0% beside the last one's failure.
-        setStatus (uploadingStatus);
+        publish (Outcome::uploading);
         startThread();
     }
     else
@@ -46,7 +46,7 @@ void BasicSysexProtocolClass::run()
     const juce::uint8* messageStart = firmware->data;
     juce::uint32 bytesSent = 0;
 
-    setStatus (uploadingStatus);
+    publish (Outcome::uploading);
 
     double fraction;
     {
@@ -67,7 +67,7 @@ void BasicSysexProtocolClass::run()
 
         if (scan.result != sysex::MessageScan::Result::complete)
         {
-            finish (imageDamagedStatus);
+            finish (Outcome::imageDamaged);
             return;
         }
 
@@ -77,7 +77,7 @@ void BasicSysexProtocolClass::run()
         // The message goes out from inside the image, with no copy of its own.
         if (deviceInterface->write (messageStart, length) < length)
         {
-            finish (portFailedStatus);
+            finish (portFailure());
             return;
         }
 
@@ -88,7 +88,7 @@ void BasicSysexProtocolClass::run()
         // 100% only once the device has been seen to take the last message and to be there still.
         if (fraction == 1.0 && ! deviceInterface->confirmDelivery())
         {
-            finish (portFailedStatus);
+            finish (portFailure());
             return;
         }
 
@@ -98,16 +98,21 @@ void BasicSysexProtocolClass::run()
         sentFraction = fraction;
     }
 
-    finish (completedStatus);
+    finish (Outcome::completed);
 }
 
-void BasicSysexProtocolClass::finish (const char* outcome)
+BasicSysexProtocolClass::Outcome BasicSysexProtocolClass::portFailure() const
+{
+    return deviceInterface->stoppedTakingData() ? Outcome::deviceStopped : Outcome::portFailed;
+}
+
+void BasicSysexProtocolClass::finish (Outcome result)
 {
     // A transfer being stopped ends where it stands: no outcome, and the interface stays disabled.
     if (threadShouldExit())
         return;
 
-    setStatus (outcome);
+    publish (result);
     readPosition = firmware->data;
     setInterfaceEnabled (true);
 }

@@ -22,7 +22,10 @@ public:
 private:
     /** Ends a transfer, completed or not: publishes the outcome, rewinds, gives the interface back;
         nothing of that when the thread is being stopped. */
-    void finish (const char* outcome);
+    void finish (Outcome result);
+
+    /** The outcome of a port that fell short: a device that stopped, or a port that failed. */
+    Outcome portFailure() const;
 
     // Thread crossing: sentFraction is written by the transfer thread after every message and by
     // startTransfer() on the message thread; both hold fractionLock while they touch it.

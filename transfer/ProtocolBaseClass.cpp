@@ -23,9 +23,37 @@ void ProtocolBaseClass::startTransfer()
     }
 }
 
-bool ProtocolBaseClass::isFailureStatus (const juce::String& status)
+juce::String ProtocolBaseClass::statusText (Outcome outcome)
 {
-    return status.startsWith ("Update failed");
+    switch (outcome)
+    {
+        case Outcome::none:
+            return {};
+        case Outcome::uploading:
+            return "Uploading firmware";
+        case Outcome::completed:
+            return "Update completed";
+        case Outcome::portFailed:
+            return "Update failed: the MIDI port was closed or disconnected";
+        case Outcome::deviceStopped:
+            return "Update failed: the device stopped taking data";
+        case Outcome::imageDamaged:
+            return "Update failed: the firmware image is damaged";
+    }
+
+    return {};
+}
+
+bool ProtocolBaseClass::isFailure (Outcome outcome) noexcept
+{
+    return outcome == Outcome::portFailed || outcome == Outcome::deviceStopped ||
+           outcome == Outcome::imageDamaged;
+}
+
+void ProtocolBaseClass::publish (Outcome newOutcome)
+{
+    outcome = newOutcome;
+    setStatus (statusText (newOutcome));
 }
 
 void ProtocolBaseClass::broadcastUnderMessageThreadLock()

@@ -10,10 +10,22 @@
 class ProtocolBaseClass : public juce::Thread, public ProgressClass
 {
 public:
-    static constexpr const char* uploadingStatus = "Uploading firmware";
-    static constexpr const char* completedStatus = "Update completed";
-    static constexpr const char* portFailedStatus = "Update failed: the MIDI port was closed or disconnected";
-    static constexpr const char* imageDamagedStatus = "Update failed: the firmware image is damaged";
+    /** Where the current or last transfer stands. The status text follows from it. */
+    enum class Outcome
+    {
+        none,          // no transfer yet
+        uploading,     // under way (also one that was stopped)
+        completed,     // every message sent, and the device was still there afterwards
+        portFailed,    // the port went away or reported an error, or none was open
+        deviceStopped, // the device stopped taking data
+        imageDamaged   // the image breaks the framing rules
+    };
+
+    /** The status text published for an outcome. */
+    static juce::String statusText (Outcome outcome);
+
+    /** True for an outcome that ends a transfer that did not complete. */
+    static bool isFailure (Outcome outcome) noexcept;
 
     /** Neither pointer is owned; both must outlive the thread. The thread is not started. */
     ProtocolBaseClass (InterfaceBaseClass* interfaceToUse, const FirmwareDescriptor* firmwareToSend);
@@ -26,10 +38,15 @@ public:
     /** Starts a transfer when none runs; resets the progress of one that has sent everything. */
     virtual void startTransfer();
 
-    /** True for a status that reports a transfer that did not complete. */
-    static bool isFailureStatus (const juce::String& status);
+    /** The outcome published last. Written by the transfer thread (and by startTransfer()), readable
+        on any thread. */
+    Outcome getOutcome() const noexcept { return outcome; }
 
 protected:
+    /** Records an outcome, then publishes its status text, so that a listener told of the text finds
+        the outcome too. */
+    void publish (Outcome newOutcome);
+
     /** On the transfer thread, through the thread's own lock: gives up when the thread is asked to
         exit, so a stop is never held up here. */
     void broadcastUnderMessageThreadLock() override;
@@ -46,6 +63,7 @@ protected:
     const FirmwareDescriptor* firmware = nullptr;
 
 private:
+    std::atomic<Outcome> outcome { Outcome::none };
     MessageThreadLock messageThreadLock { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ProtocolBaseClass)

@@ -20,18 +20,21 @@ public:
         owner.logEvent ((device.holding ? "closed during a send to " : "close ") + device.name);
     }
 
-    bool sendMessage (const juce::uint8* bytes, int numBytes) override
+    PortResult sendMessage (const juce::uint8* bytes, int numBytes) override
     {
         if (device.goesAwayAfter >= 0 && (long) device.numMessages >= device.goesAwayAfter)
             device.gone = true;
 
         if (device.gone)
-            return false;
+            return PortResult::failed;
+
+        if (device.hasStopped())
+            return PortResult::stalled;
 
         const auto index = (long) device.numMessages;
 
         if (! device.waitWhileHeld ([&] { return device.heldMessage == index; }))
-            return false;
+            return PortResult::abandoned;
 
         if (juce::Thread::currentThreadShouldExit())
             ++device.takenAfterExitRequest;
@@ -49,16 +52,20 @@ public:
         }
 
         ++device.numMessages;
-        return true;
+        return PortResult::ok;
     }
 
-    bool confirmDelivery() override
+    PortResult confirmDelivery() override
     {
         if (! device.waitWhileHeld ([&] { return device.heldConfirmation.load(); }))
-            return false;
+            return PortResult::abandoned;
 
         ++device.numConfirmations;
-        return ! device.gone && ! device.failsConfirmation;
+
+        if (device.hasStopped())
+            return PortResult::stalled;
+
+        return device.gone || device.failsConfirmation ? PortResult::failed : PortResult::ok;
     }
 
 private:
@@ -116,6 +123,7 @@ InMemoryMidiPorts::InMemoryMidiPorts (juce::StringArray names)
     {
         devices.push_back (std::make_unique<Device>());
         devices.back()->name = name;
+        listed.push_back (devices.back().get());
     }
 }
 
@@ -145,27 +153,34 @@ juce::StringArray InMemoryMidiPorts::getEvents() const
 juce::StringArray InMemoryMidiPorts::getOutputNames()
 {
     juce::StringArray names;
+    listed.clear();
 
     for (const auto& d : devices)
-        names.add (d->name);
+    {
+        if (d->present)
+        {
+            names.add (d->name);
+            listed.push_back (d.get());
+        }
+    }
 
     return names;
 }
 
-std::unique_ptr<MidiOutputPort> InMemoryMidiPorts::openOutput (int index)
+MidiOutputPorts::Opened InMemoryMidiPorts::openOutput (int index)
 {
-    if (! juce::isPositiveAndBelow (index, (int) devices.size()))
-        return nullptr;
+    if (! juce::isPositiveAndBelow (index, (int) listed.size()) || ! listed[(size_t) index]->present)
+        return { nullptr, OpenProblem::notPresent };
 
-    auto& d = *devices[(size_t) index];
+    auto& d = *listed[(size_t) index];
 
-    if (d.refuseOpen)
+    if (d.refuseOpen || d.inUse)
     {
         logEvent ("refused " + d.name);
-        return nullptr;
+        return { nullptr, d.inUse ? OpenProblem::inUse : OpenProblem::failed };
     }
 
-    return std::make_unique<Port> (*this, d);
+    return { std::make_unique<Port> (*this, d) };
 }
 
 void InMemoryMidiPorts::logEvent (const juce::String& event)

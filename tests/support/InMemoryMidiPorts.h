@@ -9,9 +9,10 @@
 #include <vector>
 
 /** MIDI output ports that live in memory: each records every message it is sent. A port can be made
-    to refuse to open, to take a while per message, to go away (its sends then fail), to fail the
-    check after the last message, or to hold a send or that check until released. A held call waits
-    like a device that has stopped taking data: until it is released or its thread is asked to exit. */
+    to refuse to open (held by another program, or failing), to be missing from the list, to take a
+    while per message, to go away (its sends then fail), to stop taking data, to fail the check after
+    the last message, or to hold a send or that check until released. A held call waits like a device
+    that has stopped taking data: until it is released or its thread is asked to exit. */
 class InMemoryMidiPorts : public MidiOutputPorts
 {
 public:
@@ -25,8 +26,13 @@ public:
     struct Device
     {
         juce::String name;
-        std::atomic<bool> refuseOpen { false };
+        std::atomic<bool> refuseOpen { false }; // the open fails
+        std::atomic<bool> inUse { false };      // the open finds the port held by another program
+        std::atomic<bool> present { true };     // false: neither listed nor found when opened
         std::atomic<bool> gone { false };
+        // The device stops taking data after this many messages: later sends, and the check after the
+        // last message, fail as stalled.
+        std::atomic<long> stopsTakingDataAfter { -1 };
         std::atomic<int> microsecondsPerMessage { 0 };
         std::atomic<bool> isOpen { false };
         std::atomic<long> goesAwayAfter { -1 };  // the port fails every send after this many messages
@@ -45,6 +51,10 @@ public:
         void holdConfirmation();
         void release();
         bool isHolding() const { return holding; }
+        bool hasStopped() const
+        {
+            return stopsTakingDataAfter >= 0 && (long) numMessages >= stopsTakingDataAfter;
+        }
 
         std::vector<Message> getMessages() const;
         std::vector<juce::uint8> getReceivedBytes() const;
@@ -75,8 +85,9 @@ public:
         NAME" when a send was held at the time). */
     juce::StringArray getEvents() const;
 
+    /** Lists the devices present; openOutput indexes this list. */
     juce::StringArray getOutputNames() override;
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+    Opened openOutput (int index) override;
 
 private:
     class Port;
@@ -84,6 +95,7 @@ private:
     void logEvent (const juce::String& event);
 
     std::vector<std::unique_ptr<Device>> devices;
+    std::vector<Device*> listed; // the last list taken
     mutable std::mutex eventLock;
     juce::StringArray events; // guarded by eventLock
 };

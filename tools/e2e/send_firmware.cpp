@@ -67,12 +67,14 @@ public:
 
     juce::StringArray getOutputNames() override { return inner.getOutputNames(); }
 
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override
+    Opened openOutput (int index) override
     {
-        if (auto port = inner.openOutput (index))
-            return std::make_unique<Port> (std::move (port), *this);
+        auto opened = inner.openOutput (index);
 
-        return nullptr;
+        if (opened.port != nullptr)
+            opened.port = std::make_unique<Port> (std::move (opened.port), *this);
+
+        return opened;
     }
 
     // Written on the transfer thread (the count, the check's time) and the unplugging thread (the
@@ -91,7 +93,7 @@ private:
         {
         }
 
-        bool sendMessage (const juce::uint8* bytes, int numBytes) override
+        PortResult sendMessage (const juce::uint8* bytes, int numBytes) override
         {
             const long index = owner.messages;
 
@@ -109,15 +111,15 @@ private:
                                      observer.options.unplugDelayUs);
                     });
 
-            const bool sent = port->sendMessage (bytes, numBytes);
-            owner.messages += sent ? 1 : 0;
+            const auto sent = port->sendMessage (bytes, numBytes);
+            owner.messages += sent == PortResult::ok ? 1 : 0;
             return sent;
         }
 
-        bool confirmDelivery() override
+        PortResult confirmDelivery() override
         {
             const double start = now();
-            const bool confirmed = port->confirmDelivery();
+            const auto confirmed = port->confirmDelivery();
             owner.confirmMs = now() - start;
             return confirmed;
         }
@@ -220,7 +222,8 @@ private:
     {
         const auto status = protocol->getStatus();
 
-        if (closeRequested > 0 || status == ProtocolBaseClass::uploadingStatus || status == shownStatus)
+        if (closeRequested > 0 || protocol->getOutcome() == ProtocolBaseClass::Outcome::uploading ||
+            status == shownStatus)
             return;
 
         // The outcome is out; the thread only gives the chooser back before it ends, which the timer
@@ -254,13 +257,13 @@ private:
         }
 
         stopTimer();
-        const auto status = protocol->getStatus();
+        const bool completed = protocol->getOutcome() == ProtocolBaseClass::Outcome::completed;
 
         // The close comes at its time, whatever the transfer did meanwhile.
         if (options.closeAfterUnplugMs >= 0)
             return;
 
-        if (status != ProtocolBaseClass::completedStatus && options.retryFile.isNotEmpty() && ! retried)
+        if (! completed && options.retryFile.isNotEmpty() && ! retried)
         {
             retried = waitingForRetry = true;
             ports.unplugTime = 0;
@@ -268,7 +271,7 @@ private:
             return;
         }
 
-        exitCode = status == ProtocolBaseClass::completedStatus ? 0 : 1;
+        exitCode = completed ? 0 : 1;
         finish ({});
     }
 

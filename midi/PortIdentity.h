@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+/** One MIDI output as the platform lists it. */
+struct ListedPort
+{
+    std::string address; // where it is opened now ("hw:C,D,S", a device number)
+    std::string name;    // what the user sees, without the address
+    std::string device;  // what names the physical device where the platform tells it (the sound
+                         // card's long name, which holds the USB path); empty where it does not
+};
+
+/** Where the port picked from a list taken earlier is now, among the ports present: its listed
+    address, when that still names the same device; otherwise the one port of the same name on the
+    same device (a device plugged in again can come back under another number); otherwise, when the
+    list held one port of that name alone, the one port of that name now present. -1 when none of these
+    holds: the device is gone, or can no longer be told from another of the same name. */
+int findPickedPort (const std::vector<ListedPort>& listed, std::size_t picked,
+                    const std::vector<ListedPort>& present);
