@@ -94,9 +94,12 @@ public:
 
     PortResult confirmDelivery() override
     {
-        // The last message was drained by its send: an empty ring. The USB MIDI driver may still hold
-        // up to seven packets that the device has not taken; its drain says when none is left. Other
-        // drivers' drains show nothing of the kind: for them an empty ring and a drain are all there is.
+        // The last message was drained by its send: an empty ring. The USB MIDI driver may still have
+        // up to seven packets in flight that the device has not taken (about 2.7 KB of MIDI at high
+        // speed); its drain returns early once none is left, which proves that the device took every
+        // byte. Other drivers' drains show nothing of the kind, so for them this proves no more than an
+        // empty ring and a drain: a UART may still hold its FIFO (16 bytes on a 16550), and a driver
+        // with buffers of its own whatever they hold.
         if (showsTransfersInFlight)
             if (const auto taken = waitUntilNothingInFlight (*this, AlsaRawMidiPorts::stallMilliseconds);
                 taken != PortResult::ok)

@@ -1,16 +1,22 @@
 // Compares what the device received with the firmware image, message by message.
 //
 //   compare_capture IMAGE.syx CAPTURE.bin
+//   compare_capture --stop-before IMAGE.syx K
 //
 // Prints "intact" when the two are the same byte for byte, "prefix" when something arrived and it is
 // the start of the image and nothing else; otherwise the first message that differs and how many bytes
 // arrived. Exits 0 only when intact.
+//
+// With --stop-before, prints where a device must stop taking data so that at least K bytes never reach
+// it: the offset of the message that holds the (K+1)-th byte from the end. (The sender drains every
+// message before the next, so a device that stops reading there takes nothing of that message.)
 
 #include "firmware/SysexFraming.h"
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace
@@ -24,6 +30,24 @@ std::vector<std::uint8_t> readAll (const char* path)
 
 int main (int argc, char** argv)
 {
+    if (argc == 4 && std::string (argv[1]) == "--stop-before")
+    {
+        const auto image = readAll (argv[2]);
+        const auto keep = image.size() - std::min<std::size_t> (image.size(), std::stoul (argv[3]) + 1);
+        std::size_t offset = 0;
+
+        for (const auto length : sysex::splitMessages (image.data(), image.size()))
+        {
+            if (offset + length > keep)
+                break;
+
+            offset += length;
+        }
+
+        std::printf ("%zu\n", offset);
+        return 0;
+    }
+
     if (argc != 3)
     {
         std::fprintf (stderr, "usage: compare_capture IMAGE.syx CAPTURE.bin\n");

@@ -1,8 +1,9 @@
 #!/bin/busybox sh
 # Init of the end-to-end test machine: sets up an emulated USB MIDI device on the kernel's dummy USB
 # controller, sends the firmware image to it in several ways, plays a user's bad day on it (unplugs at
-# chosen moments, a close, a retry), and compares what the device received with the image. Every
-# result is one line starting with "E2E ". Powers the machine off at the end.
+# chosen moments, a close, a retry, a device that stops taking data, a twin device, a port held by
+# another program), and compares what the device received with the image. Every result is one line
+# starting with "E2E ". Powers the machine off at the end.
 
 /bin/busybox --install -s /bin
 export PATH=/bin:/usr/bin
@@ -11,8 +12,10 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 
+# Two dummy controllers: two devices can be plugged in at once.
 for module in $(cat /modules/order); do
-    insmod "/modules/$module" || echo "E2E note: insmod $module failed"
+    case "$module" in dummy_hcd.ko) options=num=2 ;; *) options= ;; esac
+    insmod "/modules/$module" $options || echo "E2E note: insmod $module failed"
 done
 
 mount -t configfs configfs /sys/kernel/config
@@ -26,7 +29,7 @@ echo 0x1d6b > $g/idVendor
 echo 0x0104 > $g/idProduct
 echo "Korvane" > $g/strings/0x409/manufacturer
 echo "Cantora 2" > $g/strings/0x409/product
-echo "Cantora 2" > $g/functions/midi.usb0/id
+echo "GadgetA" > $g/functions/midi.usb0/id
 ln -s $g/functions/midi.usb0 $g/configs/c.1/
 
 image=/image.syx
@@ -46,8 +49,8 @@ fail() { echo "E2E FAIL-CASE $*"; all_pass=no; }
 plug() {
     echo dummy_udc.0 > $udc
     for i in $(seq 200); do
-        gadget=$(awk -F'[][ ]+' '/f_midi|Gadget/ { print $2; exit }' /proc/asound/cards)
-        usb=$(awk -F'[][ ]+' '/USB-Audio/ { print $2; exit }' /proc/asound/cards)
+        gadget=$(card_with '\[GadgetA')
+        usb=$(usb_card_on dummy_hcd.0)
         [ -n "$gadget" ] && [ -n "$usb" ] && [ -e "/dev/snd/midiC${usb}D0" ] && [ -e /dev/snd/seq ] && return 0
         sleep 0.05
     done
@@ -55,6 +58,13 @@ plug() {
 }
 
 unplug() { echo > $udc; }
+
+# The number of the first sound card whose line in /proc/asound/cards matches; and of the USB MIDI
+# card on a dummy controller, which its long name (the line after) gives.
+card_with() { awk -F'[][ ]+' "/$1/ { print \$2; exit }" /proc/asound/cards; }
+usb_card_on() {
+    awk -v hcd="usb-$1-" '/^ *[0-9]+ \[/ { card = $1 } index($0, hcd) && card != "" { print card; exit }' /proc/asound/cards
+}
 
 capture_start() {
     rm -f /tmp/capture.bin
@@ -126,6 +136,7 @@ status=$(status_of /tmp/send.log)
 echo "E2E fault=\"unplug in the middle\" status=\"$status\" unplug_to_status_ms=$(field /tmp/send.log RESULT unplug_to_status_ms) $compared"
 case "$status" in "Update failed"*) ;; *) fail "unplug in the middle ended with '$status'" ;; esac
 case "$compared" in prefix*) ;; *) fail "unplug in the middle: the device holds no exact prefix: $compared" ;; esac
+grep "ALSA lib" /tmp/send.log > /dev/null && fail "unplug in the middle: the library's own error lines reached the output"
 plug
 
 # An unplug during the last messages, at moments from the one before the last to after the last:
@@ -185,7 +196,176 @@ status=$(status_of /tmp/send.log)
 echo "E2E fault=\"re-plug and retry\" first=\"$first\" then=\"$status\" exit=$sent $compared"
 [ "$status" = "Update completed" ] && [ "$intact" = yes ] || fail "retry after re-plug: '$status', $compared"
 
-dmesg | grep -i -E "overrun|midi|rawmidi" | tail -n 5 | sed 's/^/E2E dmesg: /'
+# ---------------------------------------------------------------------------------------------------
+# A device that pushes back: a USB MIDI device in user space (GadgetFS) in place of the f_midi one,
+# which stops taking data when told to. A stall ends a transfer with its own status after the stall
+# limit, never with "Update completed" over a device that holds less than the image.
+
+stalled_status="Update failed: the device stopped taking data"
+mkdir -p /dev/gadget
+mount -t gadgetfs gadgetfs /dev/gadget || echo "E2E note: gadgetfs did not mount"
+
+# Starts the user-space device (options: gadget_midi_device's) once the f_midi one is unplugged,
+# and waits until the host has made a USB MIDI card of it; sets usb.
+device_start() {
+    unplug
+    for i in $(seq 200); do [ -z "$(usb_card_on dummy_hcd.0)" ] && break; sleep 0.05; done
+    rm -f /tmp/device.bin
+    gadget_midi_device /tmp/device.bin "$@" > /tmp/device.log 2>&1 &
+    device=$!
+    for i in $(seq 300); do
+        usb=$(card_with USB-Audio)
+        grep -q READY /tmp/device.log && [ -n "$usb" ] && [ -e "/dev/snd/midiC${usb}D0" ] && return 0
+        sleep 0.05
+    done
+    fail "the user-space device did not come up: $(cat /tmp/device.log)"
+}
+
+# Unplugs it; sets held (bytes it took), compared and intact.
+device_stop() {
+    kill $device 2> /dev/null
+    wait $device
+    for i in $(seq 200); do [ -z "$(card_with USB-Audio)" ] && break; sleep 0.05; done
+    held=$(wc -c < /tmp/device.bin)
+    compared=$(compare_capture $image /tmp/device.bin)
+    intact=no
+    case "$compared" in intact*) intact=yes ;; esac
+}
+
+# The time from the device's stop to the status, in ms; empty when it never stopped.
+stop_to_status() {
+    awk -v p="$(field /tmp/device.log PAUSED t_ms)" -v r="$(field /tmp/send.log RESULT t_ms)" \
+        'BEGIN { if (p != "" && r != "") printf "%.0f", r - p }'
+}
+
+# stall_case NAME BYTES_BEFORE_THE_END PAUSE_AT RESUME_AFTER_MS (-1: never)
+stall_case() {
+    name=$1; before=$2; pause_at=$3; resume=$4
+    if [ "$resume" -ge 0 ]; then device_start --pause-after $pause_at --resume-after-ms $resume
+    else device_start --pause-after $pause_at; fi
+    send_firmware "Cantora" > /tmp/send.log 2>&1
+    device_stop
+    status=$(status_of /tmp/send.log)
+    to_status=$(stop_to_status)
+    echo "E2E STALL case=\"$name\" before_end=$before resumed_ms=$resume status=\"$status\" held=$held" \
+         "stop_to_status_ms=$to_status $compared"
+    grep "ALSA lib" /tmp/send.log > /dev/null && fail "$name: the library's own error lines reached the output"
+}
+
+expect_stalled() {
+    [ "$status" = "$stalled_status" ] || fail "$name ended with '$status'"
+    case "$compared" in prefix*) ;; *) fail "$name: the device holds no exact prefix: $compared" ;; esac
+    [ -n "$to_status" ] && [ "$to_status" -ge 10000 ] || fail "$name: failed $to_status ms after the stop, before the stall limit"
+}
+
+expect_completed() {
+    [ "$status" = "Update completed" ] && [ "$intact" = yes ] || fail "$name: '$status', $compared"
+}
+
+# The normal update through a device that takes data at its own pace.
+for n in $(seq $runs); do
+    device_start
+    send_firmware "Cantora" > /tmp/send.log 2>&1
+    device_stop
+    status=$(status_of /tmp/send.log)
+    name="own pace run $n"
+    echo "E2E PACE run=$n status=\"$status\" ms=$(field /tmp/send.log RESULT ms) confirm_ms=$(field /tmp/send.log RESULT confirm_ms) $compared"
+    expect_completed
+done
+
+stall_case "a stall in the middle" $(( size / 2 )) $(( size / 2 )) -1
+expect_stalled
+stall_case "a stall of 5 s in the middle" $(( size / 2 )) $(( size / 2 )) 5000
+expect_completed
+
+for before in 0 50 100 300 600 1200 2000; do
+    at=$(compare_capture --stop-before $image $before)
+    stall_case "stalled $before bytes before the end" $before $at -1
+    expect_stalled
+    stall_case "stalled $before bytes before the end, resumed after 2 s" $before $at 2000
+    expect_completed
+done
+
+# A close during a stall, as the window's close button does it: the process ends with 0 within a
+# second of the close.
+device_start --pause-after $(( size / 2 ))
+send_firmware --close-on-signal "Cantora" > /tmp/send.log 2>&1 &
+sender=$!
+for i in $(seq 400); do grep -q PAUSED /tmp/device.log && break; sleep 0.05; done
+sleep 1
+kill -USR1 $sender
+wait $sender
+sent=$?
+device_stop
+close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
+echo "E2E fault=\"close during a stall\" exit=$sent close_to_exit_ms=$close_ms $(grep '^CLOSE' /tmp/send.log) $compared"
+[ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail "close during a stall: exit $sent, $close_ms ms"
+plug
+
+# ---------------------------------------------------------------------------------------------------
+# Twin devices: A and B of the same name, on two controllers. A is picked and unplugged in the middle;
+# the same entry is picked again. With A gone nothing opens and the list is taken anew; with A back
+# under another card number, A is found again. B never receives a byte.
+
+t=/sys/kernel/config/usb_gadget/twin
+mkdir -p $t/strings/0x409 $t/functions/midi.usb0 $t/configs/c.1
+cat $g/idVendor > $t/idVendor
+cat $g/idProduct > $t/idProduct
+echo "Korvane" > $t/strings/0x409/manufacturer
+echo "Cantora 2" > $t/strings/0x409/product
+echo "GadgetB" > $t/functions/midi.usb0/id
+ln -s $t/functions/midi.usb0 $t/configs/c.1/
+echo dummy_udc.1 > $t/UDC
+for i in $(seq 200); do
+    twin_gadget=$(card_with '\[GadgetB'); twin_usb=$(usb_card_on dummy_hcd.1)
+    [ -n "$twin_gadget" ] && [ -n "$twin_usb" ] && [ -e "/dev/snd/midiC${twin_usb}D0" ] && break
+    sleep 0.05
+done
+echo "E2E cards a_gadget=$gadget a_usb=$usb b_gadget=$twin_gadget b_usb=$twin_usb"
+
+twin_capture_start() {
+    rm -f /tmp/twin.bin
+    rawmidi_capture "hw:$twin_gadget,0" /tmp/twin.bin "$size" 3000 30000 > /tmp/twin.log 2>&1 &
+    twin_capture=$!
+    for i in $(seq 100); do grep -q READY /tmp/twin.log && break; sleep 0.05; done
+}
+twin_capture_end() { wait $twin_capture; twin_held=$(wc -c < /tmp/twin.bin); }
+
+for variant in gone back; do
+    rm -f /tmp/retry
+    capture_start
+    twin_capture_start
+    send_firmware --udc $udc --unplug-at $middle --retry-when /tmp/retry "hw:$usb,0,0" > /tmp/send.log 2>&1 &
+    sender=$!
+    for i in $(seq 400); do grep -q "^RESULT" /tmp/send.log && break; sleep 0.05; done
+    capture_end
+    first=$compared
+    if [ $variant = back ]; then plug; capture_start; fi
+    touch /tmp/retry
+    wait $sender
+    [ $variant = back ] && capture_end
+    twin_capture_end
+    then=$(grep '^RESULT' /tmp/send.log | tail -n 1 | sed 's/^RESULT //')
+    echo "E2E TWIN variant=$variant first=\"$first\" retry=[$then] a_now=\"$compared\" b_held=$twin_held" \
+         "listed=[$(grep '^listed now' /tmp/send.log | sed 's/^listed now: //' | tr '\n' ';')]"
+    [ "$twin_held" -eq 0 ] || fail "twin $variant: B received $twin_held bytes"
+    case $variant in
+        gone) echo "$then" | grep 'reason=not-present' > /dev/null || fail "twin gone: the retry $then" ;;
+        back) [ "$(status_of /tmp/send.log)" = "Update completed" ] && [ "$intact" = yes ] || fail "twin back: $then, $compared" ;;
+    esac
+    [ $variant = gone ] && plug
+done
+echo > $t/UDC
+
+# A port that another program holds: it does not open, and the reason is that it is in use.
+sleep 1000 > /dev/snd/midiC${usb}D0 &
+holder=$!
+send_firmware "Cantora" > /tmp/send.log 2>&1
+echo "E2E fault=\"held by another program\" $(grep '^RESULT' /tmp/send.log | sed 's/^RESULT //')"
+grep '^RESULT' /tmp/send.log | grep 'reason=in-use' > /dev/null || fail "a held port: $(grep '^RESULT' /tmp/send.log)"
+kill $holder
+
+dmesg | grep -i -E "overrun|midi|rawmidi|gadgetfs" | tail -n 5 | sed 's/^/E2E dmesg: /'
 
 if [ "$all_pass" = yes ]; then echo "E2E PASS"; else echo "E2E FAIL"; fi
 poweroff -f

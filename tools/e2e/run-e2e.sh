@@ -17,7 +17,7 @@ runs=${E2E_RUNS:-3}
 # The programs that run in the guest, optimised.
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_E2E=ON \
       -DCANTORA_BUILD_TESTS=OFF -DCANTORA_BUILD_APP=OFF -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" > /dev/null
-cmake --build "$build" --target send_firmware rawmidi_capture compare_capture plain_sender
+cmake --build "$build" --target send_firmware rawmidi_capture compare_capture plain_sender gadget_midi_device
 
 image=${FIRMWARE_SYX:-$build/generated/cantora2-standin.syx}
 
@@ -40,7 +40,7 @@ rm -rf "$rootfs" && mkdir -p "$rootfs"/{bin,modules,usr/share,tmp}
 cp /bin/busybox "$rootfs/bin/busybox"
 
 : > "$rootfs/modules/order"
-for module in dummy_hcd libcomposite usb_f_midi snd-usb-audio snd-seq-midi snd-seq; do
+for module in dummy_hcd libcomposite usb_f_midi gadgetfs snd-usb-audio snd-seq-midi snd-seq; do
     modprobe -d "$kernel_dir/root" -S "$version" --show-depends "$module"
 done | awk '$1 == "insmod" && !seen[$2]++ { print $2 }' | while read -r ko; do
     cp "$ko" "$rootfs/modules/"
@@ -57,7 +57,8 @@ copy_with_libraries() {
     done
 }
 for program in "$build/tools/e2e/send_firmware" "$build/tools/e2e/rawmidi_capture" \
-               "$build/tools/e2e/compare_capture" "$build/tools/e2e/plain_sender" /usr/bin/amidi; do
+               "$build/tools/e2e/compare_capture" "$build/tools/e2e/plain_sender" \
+               "$build/tools/e2e/gadget_midi_device" /usr/bin/amidi; do
     copy_with_libraries "$program"
 done
 mkdir -p "$rootfs/lib64" && cp -L /lib64/ld-linux-x86-64.so.2 "$rootfs/lib64/"
@@ -72,12 +73,12 @@ chmod +x "$rootfs/init"
 log=$work/console.log
 echo "Booting the test machine (software emulation; a few minutes)..."
 start=$(date +%s)
-timeout 900 qemu-system-x86_64 -m 1024 -smp 2 -nographic -no-reboot \
+timeout 2400 qemu-system-x86_64 -m 1024 -smp 2 -nographic -no-reboot \
     -kernel "$kernel_dir/root/boot/vmlinuz-$version" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 quiet panic=-1 rdinit=/init" > "$log" 2>&1 || true
 total=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$log" | grep '^E2E' | grep -v '^E2E TABLE' | sed 's/^E2E //' || true
+tr -d '\r' < "$log" | grep '^E2E' | grep -v -E '^E2E (TABLE|STALL)' | sed 's/^E2E //' || true
 echo "total: ${total} s (boot, device set-up, transfers and fault cases)"
 
 # The program beside the plain sender and amidi -s, round by round.
@@ -88,6 +89,16 @@ tr -d '\r' < "$log" | awk '
         p = value("program_ms"); q = value("plain_ms"); a = value("amidi_ms")
         printf "%4s %11s %11s %10s %9s %15.2f %14.2f %s %s %s\n", value("run"), p, value("confirm_ms"), q, a, p / q, p / a,
                value("program_intact"), value("plain_intact"), value("amidi_intact")
+    }'
+
+# A device that stops taking data, case by case.
+tr -d '\r' < "$log" | awk '
+    function value(key,   i, kv) { for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == key) return kv[2] } return "" }
+    /^E2E STALL/ {
+        if (!header++) printf "\n%-14s %-9s %-44s %12s %18s\n", "bytes before", "resumed", "outcome", "device holds", "stop to outcome ms"
+        match($0, /status="[^"]*"/); outcome = substr($0, RSTART + 8, RLENGTH - 9)
+        resumed = value("resumed_ms"); resumed = resumed < 0 ? "never" : "after " resumed / 1000 " s"
+        printf "%-14s %-9s %-44s %12s %18s\n", value("before_end"), resumed, outcome, value("held"), value("stop_to_status_ms")
     }'
 
 if tr -d '\r' < "$log" | grep '^E2E PASS' > /dev/null; then

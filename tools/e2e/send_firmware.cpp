@@ -1,20 +1,23 @@
 // Sends the carried firmware image the way the program does, without a window: the real port chooser
-// and transfer object, on the port whose name contains the text given. Options play a user's bad day
-// on the emulated device: an unplug at a chosen message, a port that vanishes between listing and
-// opening, a close after an unplug, and a retry on the device plugged in again.
+// and transfer object, on the first port whose name contains the text given (the name or the
+// address). Options play a user's bad day on the emulated device: an unplug at a chosen message, a
+// port that vanishes between listing and opening, a close after an unplug or on a signal, and a retry
+// on the same entry of the chooser.
 //
-//   send_firmware [--udc FILE] [--unplug-at N] [--unplug-delay-us D]
-//                 [--unplug-before-open] [--close-after-unplug-ms MS] [--retry-when FILE] PORT_NAME_PART
+//   send_firmware [--udc FILE] [--unplug-at N] [--unplug-delay-us D] [--unplug-before-open]
+//                 [--close-after-unplug-ms MS] [--close-on-signal] [--retry-when FILE] PORT_NAME_PART
 //
 // --udc names the gadget's UDC file, where writing an empty line unplugs the device.
 // --unplug-at N unplugs D microseconds after message N (counted from 0) has been handed to the port.
 // --close-after-unplug-ms stops the transfer the way the window's close button does, that long after
-// the unplug, and ends the process. --retry-when waits, after a failure, until FILE exists, then
-// picks the port again and starts once more.
+// the unplug, and ends the process; --close-on-signal does the same when SIGUSR1 arrives.
+// --retry-when waits, after a failure, until FILE exists, then picks the same entry again and starts
+// once more.
 //
-// Prints the ports found, "UNPLUG ..." when it unplugs, a line "RESULT status=... ms=..." for each
-// transfer and "EXIT ..." at the end; exits 0 only when the last transfer completed, or, with
-// --close-after-unplug-ms, when the close ended everything.
+// Prints the ports found, "UNPLUG ..." when it unplugs, a line "RESULT status=... ms=... t_ms=..." for
+// each transfer (t_ms on the monotonic clock) and "EXIT ..." at the end; a port that does not open
+// gives "RESULT status="the port did not open" reason=..." and the ports listed then. Exits 0 only
+// when the last transfer completed, or, with a close, when the close ended everything.
 
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/MidiInterfaceClass.h"
@@ -22,6 +25,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <pthread.h>
 #include <execinfo.h>
 #include <fstream>
 #include <thread>
@@ -36,7 +40,7 @@ double now()
 
 struct Options
 {
-    bool unplugBeforeOpen = false;
+    bool unplugBeforeOpen = false, closeOnSignal = false;
     juce::String udc, retryFile, portName;
     long unplugAt = -1;
     int unplugDelayUs = 0, closeAfterUnplugMs = -1;
@@ -197,7 +201,15 @@ private:
 
         if (! midi->isConnected())
         {
-            finish ("the port did not open");
+            const char* reasons[] = { "none", "in-use", "not-present", "failed" };
+            std::printf ("RESULT status=\"the port did not open\" reason=%s\n",
+                         reasons[static_cast<int> (midi->getOpenProblem())]);
+
+            if (auto* box = dynamic_cast<juce::ComboBox*> (midi->getChildComponent (0)))
+                for (int i = 0; i < box->getNumItems(); ++i)
+                    std::printf ("listed now: %s\n", box->getItemText (i).toRawUTF8());
+
+            finish ({});
             return;
         }
 
@@ -231,9 +243,10 @@ private:
         const double statusTime = now();
         shownStatus = status;
         const double unplugToStatus = ports.unplugTime > 0 ? statusTime - ports.unplugTime : -1;
-        std::printf ("RESULT status=\"%s\" messages=%ld ms=%.1f confirm_ms=%.1f unplug_to_status_ms=%.1f\n",
+        std::printf ("RESULT status=\"%s\" messages=%ld ms=%.1f confirm_ms=%.1f unplug_to_status_ms=%.1f "
+                     "t_ms=%.1f\n",
                      status.toRawUTF8(), (long) ports.messages, statusTime - startTime,
-                     (double) ports.confirmMs, unplugToStatus);
+                     (double) ports.confirmMs, unplugToStatus, statusTime);
         std::fflush (stdout);
         startTimer (1);
     }
@@ -275,6 +288,7 @@ private:
         finish ({});
     }
 
+public:
     // What the window's close button does, then the end of the message loop and, in main, the
     // destruction of everything, the port included.
     void closeAsTheWindowDoes()
@@ -283,11 +297,13 @@ private:
         protocol->signalThreadShouldExit();
         const bool ended = protocol->waitForThreadToExit (5000);
         std::printf ("CLOSE after_unplug_ms=%.0f thread_ended=%d wait_ms=%.1f\n",
-                     closeRequested - ports.unplugTime, ended ? 1 : 0, now() - closeRequested);
+                     ports.unplugTime > 0 ? closeRequested - ports.unplugTime : -1.0, ended ? 1 : 0,
+                     now() - closeRequested);
         exitCode = ended ? 0 : 1;
         finish ({});
     }
 
+private:
     void finish (const juce::String& problem)
     {
         if (problem.isNotEmpty())
@@ -334,6 +350,8 @@ bool parse (int argc, char** argv, Options& o)
             o.unplugDelayUs = juce::String (argv[++i]).getIntValue();
         else if (arg == "--close-after-unplug-ms" && hasValue)
             o.closeAfterUnplugMs = juce::String (argv[++i]).getIntValue();
+        else if (arg == "--close-on-signal")
+            o.closeOnSignal = true;
         else if (arg == "--retry-when" && hasValue)
             o.retryFile = argv[++i];
         else if (o.portName.isEmpty() && ! arg.startsWith ("--"))
@@ -359,12 +377,30 @@ int main (int argc, char** argv)
         return 2;
     }
 
+    // SIGUSR1 goes to a thread of its own, which asks the message thread to close; every thread made
+    // later inherits the blocked signal.
+    sigset_t closeSignal;
+    sigemptyset (&closeSignal);
+    sigaddset (&closeSignal, SIGUSR1);
+    pthread_sigmask (SIG_BLOCK, &closeSignal, nullptr);
+
     int exitCode = 1;
     double closeRequested = 0;
     {
         const juce::ScopedJuceInitialiser_GUI juceSupport;
         {
             Sender sender (MidiOutputPorts::getPlatformPorts(), options);
+
+            if (options.closeOnSignal)
+                std::thread (
+                    [&sender, closeSignal]
+                    {
+                        int received = 0;
+                        sigwait (&closeSignal, &received);
+                        juce::MessageManager::callAsync ([&sender] { sender.closeAsTheWindowDoes(); });
+                    })
+                    .detach();
+
             juce::MessageManager::getInstance()->runDispatchLoop();
             exitCode = sender.exitCode;
             closeRequested = sender.closeRequested;
