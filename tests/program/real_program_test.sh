@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tests of the real program as a user meets it, on an X display of their own.
 #   real_program_test.sh PROGRAM CASE
-# Cases: starts, second-launch, close-button, window-manager-close, border-drag.
+# Cases: starts, second-launch, close-button, window-manager-close, border-drag, tooltip.
 # Every process a case starts is ended by its id on every path; a failure is reported at once, with
 # what the program printed.
 set -uo pipefail
@@ -102,6 +102,22 @@ events_handled() {
     fail "the Help button did nothing, three times"
 }
 
+# Starts openbox, before the program as on a desktop, and waits until it manages the display. On a
+# loaded machine openbox now and then failed to open the display (twice in about 300 starts) that the
+# program then opened at once: it is started again then, and that is said.
+start_window_manager() {
+    for attempt in 1 2; do
+        openbox >> "$program_log" 2>&1 &
+        wm=$!
+        wait_until 30 wm_started
+        wm_ready && return 0
+        wm_ended || fail "openbox did not start within 30 s"
+        wait "$wm" 2> /dev/null; wm=""
+        echo "openbox ended at start (attempt $attempt)"
+    done
+    fail "openbox ended at start, twice"
+}
+
 # Closes the program as a user would (the command given), and once more if the first did nothing
 # within the exit bound; it must then end with exit code 0. $1 names the action in the report.
 close_twice_at_most() {
@@ -167,19 +183,8 @@ case "$case_name" in
     window-manager-close)
         # A window manager delivers the close request (alt+F4 is its close binding).
         # Started first, as on a desktop: the framework sets up its close protocol only when a window
-        # manager has made its names known. On a loaded machine openbox now and then failed to open
-        # the display (twice in about 300 starts) that the program then opened at once: it is
-        # started again then, and that is said.
-        for attempt in 1 2; do
-            openbox >> "$program_log" 2>&1 &
-            wm=$!
-            wait_until 30 wm_started
-            wm_ready && break
-            wm_ended || fail "openbox did not start within 30 s"
-            wait "$wm" 2> /dev/null; wm=""
-            echo "openbox ended at start (attempt $attempt)"
-        done
-        [ -n "$wm" ] || fail "openbox ended at start, twice"
+        # manager has made its names known.
+        start_window_manager
         start_program
         # The key goes to the window manager's active window: wait until that is the program's and
         # the input focus is in it.
@@ -204,6 +209,23 @@ case "$case_name" in
         xdotool mousemove --window "$window" 1 200 mousedown 1 mousemove_relative --sync 100 0 mouseup 1
         events_handled
         [ "$(geometry)" = "650x400" ] || fail "a drag inwards made it $(geometry)"
+        ;;
+
+    tooltip)
+        # The pointer rests on the Help button: one tooltip window shows its tip. (Tips show only in
+        # the active application, which the window manager makes it.) Once one shows, any other
+        # tooltip window would show the same tip within one of the framework's checks, every 123 ms:
+        # a second is given ample time, eight checks.
+        start_window_manager
+        start_program
+        wait_until 5 activate || fail "the window never became the active one"
+        xdotool mousemove --window "$window" 589 70
+        tips() { xdotool search --onlyvisible --name "^tooltip\$" 2> /dev/null | wc -l; }
+        tip_shown() { [ "$(tips)" -ge 1 ]; }
+        two_tips() { [ "$(tips)" -ge 2 ]; }
+        wait_until 10 tip_shown || fail "no tip showed over the Help button"
+        ! wait_until 1 two_tips || fail "$(tips) tooltip windows show the tip"
+        echo "one tooltip window shows the tip"
         ;;
 
     *)
