@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "ProcessEnd.h"
 #include "screens/WindowBackground.h"
 #include "screens/WindowIcon.h"
 
@@ -16,21 +17,28 @@ MainWindow::MainWindow (juce::String commandLine, MidiOutputPorts& ports)
     setVisible (true);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // A shut-down that no close came before (the system ending the session) also meets a running
+    // transfer here, before the screen goes.
+    stopTransferOrEndProcess();
+}
 
 juce::String MainWindow::composeTitle (const FirmwareDescriptor& firmware)
 {
     return firmware.getName() + " - version " + firmware.getVersion() + firmware.getBuildSuffix();
 }
 
+void MainWindow::stopTransferOrEndProcess()
+{
+    if (contentComp != nullptr && contentComp->protocol != nullptr &&
+        ! contentComp->protocol->stop (stopWaitMilliseconds))
+        endProcessNow();
+}
+
 void MainWindow::closeButtonPressed()
 {
-    if (contentComp != nullptr && contentComp->protocol != nullptr)
-    {
-        // Every wait of the transfer thread gives up on this request, so the wait ends promptly.
-        contentComp->protocol->signalThreadShouldExit();
-        contentComp->protocol->waitForThreadToExit (5000);
-    }
+    stopTransferOrEndProcess();
 
     if (auto* app = juce::JUCEApplication::getInstance())
         app->systemRequestedQuit();

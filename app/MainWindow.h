@@ -21,6 +21,13 @@ public:
     /** The update screen, owned through the window's content slot. */
     ContentComp* contentComp = nullptr;
 
+    /** How long a close waits for the transfer thread to end before it ends the process instead. */
+    static constexpr int stopWaitMilliseconds = 700;
+
 private:
+    /** Stops a running transfer; when its thread is stuck in a driver call past the wait, ends the
+        process, since nothing it uses may then be destroyed. */
+    void stopTransferOrEndProcess();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

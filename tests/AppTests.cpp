@@ -183,8 +183,81 @@ TEST_F (OpenWindow, CloseWhileTheDeviceTakesNothingEndsWithinASecond)
     EXPECT_FALSE (device().isOpen);
 }
 
+//==============================================================================
+// A close while a driver call never returns, in a process of its own: that process must end.
+
+namespace
+{
+constexpr const char* hungDriverOption = "--close-during-a-driver-hang";
+
+/** The program on a port whose send hangs at message 100: it starts an update as a user does, says
+    "CLOSING" and closes the window. The process must then end by itself. */
+struct HungDriverApplication : public Application
+{
+    HungDriverApplication()
+        : Application (testPorts())
+    {
+    }
+
+    bool moreThanOneInstanceAllowed() override { return true; }
+
+    void initialise (const juce::String&) override
+    {
+        Application::initialise ({});
+        testPorts().device (0).hangsAtMessage = 100;
+        auto* window = dynamic_cast<MainWindow*> (topLevelWindow ("Cantora 2 - version 1.0.02 B37"));
+        auto& screen = *window->contentComp;
+        find<juce::ComboBox> (screen)->setSelectedId (1);
+        pumpUntil ([&] { return button (screen, "update")->isEnabled(); });
+        button (screen, "update")->triggerClick();
+        pumpUntil ([] { return testPorts().device (0).hanging.load(); });
+
+        std::printf ("CLOSING\n");
+        std::fflush (stdout);
+        window->closeButtonPressed();
+    }
+};
+} // namespace
+
+TEST (ClosingTheProgram, WhileADriverCallNeverReturnsEndsTheProcessWithinASecond)
+{
+    juce::ChildProcess child;
+    const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
+    ASSERT_TRUE (child.start (juce::StringArray { self, hungDriverOption }, juce::ChildProcess::wantStdOut));
+
+    // One byte at a time: a read of more waits for all of it.
+    juce::String output;
+    char c = 0;
+
+    while (! output.contains ("CLOSING") && child.readProcessOutput (&c, 1) == 1)
+        output += c;
+
+    ASSERT_TRUE (output.contains ("CLOSING")) << output;
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    const bool ended = child.waitForProcessToFinish (10000);
+    const auto closeToEnd = millisecondsSince (start);
+
+    if (! ended)
+        child.kill();
+
+    ASSERT_TRUE (ended) << "still running 10 s after the close";
+    EXPECT_LT (closeToEnd, 1000.0);
+    EXPECT_EQ (child.getExitCode(), 0u);
+}
+
 int main (int argc, char** argv)
 {
+    if (argc == 2 && juce::String (argv[1]) == hungDriverOption)
+    {
+        juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
+        { return new HungDriverApplication(); };
+#if JUCE_WINDOWS
+        return juce::JUCEApplicationBase::main();
+#else
+        return juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
+#endif
+    }
+
     testing::InitGoogleTest (&argc, argv);
 
     if (testing::GTEST_FLAG (list_tests))

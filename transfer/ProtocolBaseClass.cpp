@@ -23,6 +23,12 @@ void ProtocolBaseClass::startTransfer()
     }
 }
 
+bool ProtocolBaseClass::stop (int timeoutMilliseconds)
+{
+    signalThreadShouldExit();
+    return waitForThreadToExit (timeoutMilliseconds);
+}
+
 juce::String ProtocolBaseClass::statusText (Outcome outcome)
 {
     switch (outcome)

@@ -38,6 +38,10 @@ public:
     /** Starts a transfer when none runs; resets the progress of one that has sent everything. */
     virtual void startTransfer();
 
+    /** Asks the thread to exit and waits at most this long for it; true once it has ended. Every wait
+        of the thread gives up on the request, so only a driver call that never returns keeps it. */
+    bool stop (int timeoutMilliseconds);
+
     /** The outcome published last. Written by the transfer thread (and by startTransfer()), readable
         on any thread. */
     Outcome getOutcome() const noexcept { return outcome; }

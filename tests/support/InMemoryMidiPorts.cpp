@@ -1,6 +1,7 @@
 #include "InMemoryMidiPorts.h"
 #include "midi/ExitRequestWatch.h"
 
+#include <future>
 #include <thread>
 
 class InMemoryMidiPorts::Port : public MidiOutputPort
@@ -32,6 +33,12 @@ public:
             return PortResult::stalled;
 
         const auto index = (long) device.numMessages;
+
+        if (index == device.hangsAtMessage)
+        {
+            device.hanging = true;
+            std::promise<void>().get_future().wait();
+        }
 
         if (! device.waitWhileHeld ([&] { return device.heldMessage == index; }))
             return PortResult::abandoned;

@@ -40,6 +40,11 @@ public:
         std::atomic<bool> failsConfirmation { false };
         std::atomic<size_t> numMessages { 0 };
         std::atomic<int> numConfirmations { 0 };
+        // The send of this message never returns, whatever is asked of its thread: a driver call that
+        // hangs. Only a process that ends gets past it.
+        std::atomic<long> hangsAtMessage { -1 };
+        std::atomic<bool> hanging { false };
+
         // Messages taken by a sending thread that had already been asked to exit: at most the one in
         // flight when the request came.
         std::atomic<int> takenAfterExitRequest { 0 };
