@@ -15,7 +15,7 @@ began=$(date +%s)
 step "Packages"
 tools/install-deps.sh g++ cmake ninja-build pkg-config juce-modules-source g++-mingw-w64-x86-64-posix \
     binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest dpkg-dev librsvg2-bin icoutils python3-pefile \
-    wine wine64 xvfb xauth xdotool
+    wine wine64 xvfb xauth xdotool imagemagick tesseract-ocr
 
 step "libpng and libjpeg-turbo from Debian's sources"
 tools/windows/build-deps.sh "$out/deps"
@@ -47,5 +47,15 @@ step "The program's resources, read back"
 
 step "Under Wine"
 tools/windows/wine-checks.sh "$program" "$out/tests/tests"
+
+# A MIDI output driver for Wine whose faults each case chooses, and a helper that makes a window paint
+# itself before a screenshot (Wine never runs the framework's own repaints).
+step "The program's MIDI port against a scripted driver, under Wine"
+mkdir -p "$out/tools"
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -shared -o "$out/tools/winecantoramidi.drv" \
+    tools/windows/scripted_midi_driver.c -lwinmm
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -o "$out/tools/redraw_window.exe" tools/windows/redraw_window.c
+tools/windows/midi-checks.sh "$program" "$out/tools/winecantoramidi.drv" "$out/tools/redraw_window.exe" \
+    "${FIRMWARE_SYX:-$out/release/generated/cantora2-standin.syx}"
 
 step "PASS"

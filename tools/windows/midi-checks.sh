@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# The Windows program's own MIDI port under Wine, against a scripted MIDI output driver of the
+# project's (scripted_midi_driver.c), on an X server of its own:
+#   midi-checks.sh PROGRAM.exe DRIVER.drv REDRAW.exe IMAGE.syx
+# Each case starts the program with the driver told what to do, picks the driver's port and presses
+# update with the pointer and keys, as a user would, and passes only on its outcome: read from the
+# driver's log and capture, the program's exit, and the caption under the bar (read from a screenshot
+# taken after the window has been made to paint itself). Prints a table of the figures.
+set -uo pipefail
+
+program=$1
+driver=$2
+redraw=$3
+image=$4
+
+if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
+    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+
+title="Cantora 2 - version 1.0.02 B37"
+export WINEPREFIX WINEDEBUG=-all WINEARCH=win64
+WINEPREFIX=$(mktemp -d)
+work=$(mktemp -d)
+pid=""
+failed=0
+results=()
+
+cleanup() {
+    local status=$?
+    [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
+    wineserver -k 2> /dev/null
+    rm -rf "$WINEPREFIX" "$work"
+    [ "$status" -ne 0 ] && failed=1
+    exit "$failed"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    [ -s "$work/driver.log" ] && { echo "--- the driver's log, last lines:"; tail -n 15 "$work/driver.log"; }
+    [ -s "$work/program.log" ] && { echo "--- what the program printed:"; tail -n 20 "$work/program.log"; }
+    failed=1
+    exit 1
+}
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+wait_until() {
+    local deadline=$(( $(now_ms) + $1 * 1000 )); shift
+    until "$@"; do
+        [ "$(now_ms)" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+find_window() { window=$(xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | head -n 1); [ -n "$window" ]; }
+program_ended() { ! kill -0 "$pid" 2> /dev/null; }
+logged() { grep -q -- "$1" "$work/driver.log" 2> /dev/null; }
+count_logged() { local n; n=$(grep -c -- "$1" "$work/driver.log" 2> /dev/null); echo "${n:-0}"; }
+messages=$(tr -dc '\367' < "$image" | wc -c)
+size=$(stat -c %s "$image")
+
+# The driver in the prefix's system folder, named in the registry; no window manager, so Wine does
+# not wait for one (its windows are then unmanaged).
+wineboot -i > /dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f > /dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d cantoramidi /f > /dev/null 2>&1
+wineserver -w
+cp "$driver" "$WINEPREFIX/drive_c/windows/system32/winecantoramidi.drv"
+
+# Starts the program with the driver's settings given as NAME=VALUE; sets pid and window.
+start_program() {
+    rm -f "$work/driver.log" "$work/capture.bin"
+    env CANTORA_MIDI_LOG="$(winepath -w "$work/driver.log" 2> /dev/null)" \
+        CANTORA_MIDI_CAPTURE="$(winepath -w "$work/capture.bin" 2> /dev/null)" \
+        CANTORA_MIDI_MESSAGES="$messages" "$@" wine "$program" > "$work/program.log" 2>&1 &
+    pid=$!
+    wait_until 30 find_window || fail "no window titled '$title'"
+    # Wine replaces the first X window that carries the title: look it up again.
+    sleep 0.3
+    wait_until 10 find_window || fail "no window titled '$title'"
+}
+
+# STEP1 and STEP2 as a user does them: the port box (a click opens its list, where the driver's port
+# follows "(Disconnected)"), then the update button.
+pick_port() {
+    local opens
+    opens=$(count_logged "MODM_OPEN flags")
+    xdotool mousemove --window "$window" 320 166 click 1
+    sleep 0.5
+    xdotool key Down Return
+    opened() { [ "$(count_logged "MODM_OPEN flags")" -gt "$opens" ]; }
+    wait_until 10 opened || fail "picking the port reached no open"
+}
+press_update() { xdotool mousemove --window "$window" 589 256 click 1; }
+
+# The caption above the bar, read from a screenshot once the window has painted its current state.
+caption() {
+    wine "$redraw" "$title" > /dev/null 2>&1
+    local x y
+    eval "$(xdotool getwindowgeometry --shell "$window" 2> /dev/null | grep -E '^(X|Y)=')"
+    x=$X; y=$Y
+    import -window root -crop "530x30+$(( x + 12 ))+$(( y + 213 ))" png:- 2> /dev/null \
+        | convert - -scale 300% -colorspace Gray png:- | tesseract stdin stdout 2> /dev/null | tr '\n' ' '
+}
+shows() { caption | grep -q "$1"; }
+
+captured() { [ -f "$work/capture.bin" ] && stat -c %s "$work/capture.bin" || echo 0; }
+# Whether the capture is the image, or an exact prefix of it.
+whole_image() { cmp -s "$work/capture.bin" "$image"; }
+exact_prefix() { [ "$(captured)" -gt 0 ] && [ "$(captured)" -lt "$size" ] && cmp -s -n "$(captured)" "$work/capture.bin" "$image"; }
+tick_of() { grep -m 1 -- "$1" "$work/driver.log" | cut -d' ' -f1; }
+
+close_program() {
+    xdotool mousemove --window "$window" 632 15 click 1
+    local start; start=$(now_ms)
+    wait_until 10 program_ended || fail "still running 10 s after the close"
+    wait "$pid"; exit_code=$?
+    close_ms=$(( $(now_ms) - start ))
+    pid=""
+}
+
+row() { results+=("$(printf '%-32s %-48s %8s %10s %6s %8s' "$@")"); }
+
+# ---------------------------------------------------------------------------------------------------
+echo "== The whole image"
+start_program
+pick_port
+start=$(now_ms)
+press_update
+wait_until 60 shows "Update completed" || fail "no 'Update completed': '$(caption)'"
+elapsed=$(( $(now_ms) - start ))
+whole_image || fail "the driver holds $(captured) bytes, not the image"
+[ "$(count_logged MODM_LONGDATA)" -eq "$messages" ] || fail "$(count_logged MODM_LONGDATA) long messages, not $messages"
+echo "the driver's log of a normal update, first and last lines:"
+head -n 4 "$work/driver.log"; echo "..."; tail -n 3 "$work/driver.log"
+row "whole image" "Update completed" "${elapsed}ms" "$(captured)" "-" "-"
+close_program
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
+
+echo "== A device that stops taking data at message 1000"
+start_program CANTORA_MIDI_STOP_AT=1000
+pick_port
+press_update
+wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
+wait_until 10 shows "Update failed" || fail "no failure shown: '$(caption)'"
+text=$(caption)
+echo "$text" | grep -q "stopped taking data" || fail "not the stall's status: '$text'"
+to_failure=$(( $(tick_of MODM_RESET) - $(tick_of "STOPPED") ))
+# The message's time at 31,250 baud plus 2 s, and a second for the program to show it.
+bound=$(( (504 * 10 * 1000 + 31249) / 31250 + 2000 ))
+[ "$to_failure" -le $(( bound + 1000 )) ] || fail "the failure came $to_failure ms after the stop (limit $bound ms)"
+exact_prefix || fail "the driver holds no exact prefix ($(captured) bytes)"
+row "stops at message 1000" "$(echo "$text" | sed 's/.*progress: //')" "${to_failure}ms" "$(captured)" "-" "-"
+close_program
+
+for at in 1000 end; do
+    echo "== An unplug at message $at"
+    start_program CANTORA_MIDI_UNPLUG_AT=$at
+    pick_port
+    press_update
+    wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
+    wait_until 10 shows "Update failed" || fail "no failure shown: '$(caption)'"
+    text=$(caption)
+    echo "$text" | grep -q "Update completed" && fail "'Update completed' over an unplugged device"
+    row "unplug at message $at" "$(echo "$text" | sed 's/.*progress: //')" "-" "$(captured)" "-" "-"
+    close_program
+done
+
+echo "== A close during a transfer"
+start_program CANTORA_MIDI_PACE=baud
+pick_port
+press_update
+wait_until 10 logged "MODM_LONGDATA 5 " || fail "the transfer did not start"
+close_program
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code after the close"
+logged "MODM_RESET" && logged "MODM_CLOSE" || fail "the driver saw no reset and close"
+[ "$close_ms" -lt 1000 ] || fail "the process ended $close_ms ms after the close"
+row "close during a transfer" "reset, close" "-" "$(captured)" "$exit_code" "${close_ms}ms"
+
+echo "== A close while the driver hangs inside a call"
+start_program CANTORA_MIDI_HANG_AT=5
+pick_port
+press_update
+wait_until 10 logged "HANGING" || fail "the driver never hung"
+close_program
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code after the close"
+[ "$close_ms" -lt 1000 ] || fail "the process ended $close_ms ms after the close"
+row "close while the driver hangs" "process ended" "-" "$(captured)" "$exit_code" "${close_ms}ms"
+# The single-instance lock went with the process: the program starts again.
+start_program
+close_program
+
+echo "== A failure, then at once the same port picked again and a new update"
+start_program CANTORA_MIDI_STOP_AT=1000 CANTORA_MIDI_CLOSE_DELAY_MS=800 CANTORA_MIDI_ALLOCATED=1
+pick_port
+press_update
+wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
+mv "$work/capture.bin" "$work/first.bin"
+pick_port
+press_update
+wait_until 60 shows "Update completed" || fail "no 'Update completed' after the re-pick: '$(caption)'"
+whole_image || fail "the driver holds $(captured) bytes after the re-pick, not the image"
+refusals=$(count_logged MMSYSERR_ALLOCATED)
+row "re-pick after a failure" "Update completed" "-" "$(captured)" "-" "-"
+echo "opens refused while the old handle closed: $refusals; the port opened again $(( $(grep "MODM_OPEN flags" "$work/driver.log" | tail -n 1 | cut -d' ' -f1) - $(tick_of MODM_RESET) )) ms after the failure's reset"
+close_program
+
+echo
+printf '%-32s %-48s %8s %10s %6s %8s\n' "case" "caption" "to end" "captured" "exit" "close"
+printf '%s\n' "${results[@]}"
+echo "PASS: the Windows program's MIDI port against the scripted driver"
