@@ -1,7 +1,15 @@
 #include "Application.h"
+#include "DisplayCheck.h"
 
 void Application::initialise (const juce::String& commandLine)
 {
+    // Where the framework's first window would crash, the program does not start (exit code 0).
+    if (! displayAdaptersCanBeListed())
+    {
+        quit();
+        return;
+    }
+
     mainWindow = std::make_unique<MainWindow> (commandLine, ports);
     mainWindow->centreWithSize (650, 400);
     mainWindow->setVisible (true);

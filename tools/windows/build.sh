@@ -46,12 +46,13 @@ step "The program's resources, read back"
 /usr/bin/python3 tools/windows/check-resources.py "$program"
 
 step "Under Wine"
-tools/windows/wine-checks.sh "$program" "$out/tests/tests"
+mkdir -p "$out/tools"
+x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -shared -o "$out/tools/dxgi.dll" tools/windows/failing_dxgi.c
+tools/windows/wine-checks.sh "$program" "$out/tests/tests" "$out/tools/dxgi.dll"
 
 # A MIDI output driver for Wine whose faults each case chooses, and a helper that makes a window paint
 # itself before a screenshot (Wine never runs the framework's own repaints).
 step "The program's MIDI port against a scripted driver, under Wine"
-mkdir -p "$out/tools"
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -shared -o "$out/tools/winecantoramidi.drv" \
     tools/windows/scripted_midi_driver.c -lwinmm
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -o "$out/tools/redraw_window.exe" tools/windows/redraw_window.c

@@ -3,12 +3,15 @@
 #   wine-checks.sh PROGRAM.exe TESTS_DIR
 # The program is driven as a user would: its window "Cantora 2 - version 1.0.02 B37" appears at
 # 650 x 400, a second launch exits with 0 and leaves one window, a click on the drawn close button ends
-# it with exit code 0. Then cantora_tests.exe runs whole, and cantora_app_tests.exe once per test.
+# it with exit code 0; where the display adapters cannot be listed (a dxgi.dll that cannot make its
+# factory), it says so in a message box and ends with 0 instead of crashing. Then cantora_tests.exe
+# runs whole, and cantora_app_tests.exe once per test.
 # Every process it starts ends by its id on every path, and the Wine prefix goes with the run.
 set -uo pipefail
 
 program=$1
 tests=$2
+failing_dxgi=$3
 
 if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
     exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
@@ -103,6 +106,22 @@ wait "$pid"; status=$?
 pid=""
 echo "ended $(( $(now_ms) - start )) ms after the click, exit code $status"
 [ "$status" -eq 0 ] || fail "exit code $status"
+
+# A display whose adapters cannot be listed: a message, not a crash.
+copy=$(mktemp -d)
+cp "$program" "$failing_dxgi" "$copy/"
+start=$(now_ms)
+WINEDLLOVERRIDES=dxgi=n wine "$copy/$(basename "$program")" > "$log" 2>&1 &
+pid=$!
+message_shown() { xdotool search --onlyvisible --name "^Cantora 2 Updater\$" > /dev/null 2>&1; }
+wait_until 30 message_shown || fail "no message box where the display adapters cannot be listed"
+xdotool key Return
+wait_until 10 program_ended || fail "still running after its message was answered"
+wait "$pid"; status=$?
+pid=""
+rm -rf "$copy"
+echo "no display adapters: a message box, then exit code $status after $(( $(now_ms) - start )) ms"
+[ "$status" -eq 0 ] || fail "exit code $status where the display adapters cannot be listed"
 
 # The test suite, on the in-memory ports, with the framework's Windows message loop, locks, threads
 # and windows.

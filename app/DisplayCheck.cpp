@@ -1,0 +1,32 @@
+#include "DisplayCheck.h"
+
+#include <juce_core/juce_core.h>
+
+#if JUCE_WINDOWS
+#include <windows.h>
+#include <dxgi.h>
+
+bool displayAdaptersCanBeListed()
+{
+    IDXGIFactory* factory = nullptr;
+
+    if (SUCCEEDED (CreateDXGIFactory (__uuidof(IDXGIFactory), reinterpret_cast<void**> (&factory))) &&
+        factory != nullptr)
+    {
+        factory->Release();
+        return true;
+    }
+
+    // No window of the framework's may open now: a plain system message.
+    MessageBoxW (nullptr,
+                 L"Cantora 2 Updater cannot start: Windows cannot list this computer's display adapters "
+                 L"(DirectX Graphics Infrastructure). Start it on the computer's own desktop.",
+                 L"Cantora 2 Updater", MB_OK | MB_ICONERROR);
+    return false;
+}
+#else
+bool displayAdaptersCanBeListed()
+{
+    return true;
+}
+#endif
