@@ -45,16 +45,21 @@ test: build
 	@cd $(BUILD_DIR) && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
 
 # The test suite twice more: with ThreadSanitizer, and with AddressSanitizer plus UndefinedBehaviorSanitizer.
+# The second is built as a vendor build is, from an image given (the stand-in's bytes when no other),
+# so that the suite also runs once on a build without the stand-in mark.
 SANITIZE_CMAKE_ARGS = -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DFIRMWARE_SYX="$(FIRMWARE_SYX)"
 export TSAN_OPTIONS = halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp
 export ASAN_OPTIONS = halt_on_error=1 detect_stack_use_after_return=1
 export UBSAN_OPTIONS = halt_on_error=1 print_stacktrace=1
 
-sanitize: deps
+ASAN_FIRMWARE_SYX = $(if $(FIRMWARE_SYX),$(FIRMWARE_SYX),$(CURDIR)/$(BUILD_DIR)/generated/cantora2-standin.syx)
+
+sanitize: build
 	@cmake -S . -B build-tsan $(SANITIZE_CMAKE_ARGS) -DCANTORA_SANITIZE=thread > /dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@cd build-tsan && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
-	@cmake -S . -B build-asan $(SANITIZE_CMAKE_ARGS) -DCANTORA_SANITIZE=address,undefined > /dev/null
+	@cmake -S . -B build-asan $(SANITIZE_CMAKE_ARGS) -DFIRMWARE_SYX="$(ASAN_FIRMWARE_SYX)" \
+	    -DCANTORA_SANITIZE=address,undefined > /dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
 

@@ -53,6 +53,12 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine*/, MidiO
     // Empty until a port picked turns out to be held by another program.
     portNoticeLabel = std::make_unique<juce::Label> ("port notice");
     addAndMakeVisible (portNoticeLabel.get());
+
+#if CANTORA_STANDIN_IMAGE
+    // Its bytes are placeholders: nobody may take this build for a real firmware update.
+    standInLabel = std::make_unique<juce::Label> ("stand-in notice", standInNotice);
+    addAndMakeVisible (standInLabel.get());
+#endif
 }
 
 ContentComp::~ContentComp()
@@ -66,6 +72,7 @@ ContentComp::~ContentComp()
 
     progressLabel = nullptr;
     portNoticeLabel = nullptr;
+    standInLabel = nullptr;
     progressBar = nullptr;
     updateButton = nullptr;
     helpButton = nullptr;
@@ -90,6 +97,9 @@ void ContentComp::resized()
     updateButton->setBounds (w - 104, step2Label->getBottom() + 20, 94, 30);
     progressBar->setBounds (10, step2Label->getBottom() + 20, w - 114, 30);
     portNoticeLabel->setBounds (10, progressBar->getBottom() + 10, w - 20, 30);
+
+    if (standInLabel != nullptr)
+        standInLabel->setBounds (10, portNoticeLabel->getBottom() + 10, w - 20, 30);
 
     helpWindow->centreWithSize (550, 400);
 }

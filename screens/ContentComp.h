@@ -22,6 +22,10 @@ public:
     void buttonClicked (juce::Button* button) override;
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
 
+    /** Shown at the bottom of a build that carries the stand-in image instead of the device's firmware. */
+    static constexpr const char* standInNotice =
+        "This build carries a test image, not firmware for the device: it cannot update a Cantora 2.";
+
     /** Shown under the bar when the port picked is held by another program. */
     static constexpr const char* portInUseNotice =
         "This port is in use by another program: quit other MIDI applications and pick it again.";
@@ -41,6 +45,7 @@ private:
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<juce::Label> progressLabel;
     std::unique_ptr<juce::Label> portNoticeLabel; // under the bar: why the port picked did not open
+    std::unique_ptr<juce::Label> standInLabel;    // below that, in a build with the stand-in image only
     double progressValue = 0.0;                   // what the bar shows; the bar holds a reference to it
     std::unique_ptr<juce::TextButton> helpButton;
     std::unique_ptr<juce::Label> titleLabel;

@@ -456,6 +456,18 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
     EXPECT_EQ (find<juce::ProgressBar> (*screen)->getBounds(), juce::Rectangle<int> (10, 215, 528, 30));
     EXPECT_EQ (portNotice().getBounds(), juce::Rectangle<int> (10, 255, 622, 30));
 
+    // Only a build that carries the stand-in image says so, in one line at the bottom.
+    auto* standIn =
+        find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "stand-in notice"; });
+#if CANTORA_STANDIN_IMAGE
+    ASSERT_NE (standIn, nullptr);
+    EXPECT_EQ (standIn->getText(),
+               "This build carries a test image, not firmware for the device: it cannot update a Cantora 2.");
+    EXPECT_EQ (standIn->getBounds(), juce::Rectangle<int> (10, 295, 622, 30));
+#else
+    EXPECT_EQ (standIn, nullptr);
+#endif
+
     // Back to front, as built; the help button in front of the title it overlaps.
     juce::StringArray order;
     for (auto* child : screen->getChildren())
@@ -464,8 +476,13 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
                    : dynamic_cast<juce::Label*> (child) != nullptr
                        ? dynamic_cast<juce::Label*> (child)->getText().substring (0, 5)
                        : "bar");
-    EXPECT_EQ (order, juce::StringArray ({ "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat",
-                                           "Help", "port notice" }));
+    juce::StringArray expected (
+        { "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat", "Help", "port notice" });
+
+    if (CANTORA_STANDIN_IMAGE)
+        expected.add ("stand-in notice");
+
+    EXPECT_EQ (order, expected);
 }
 
 TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)

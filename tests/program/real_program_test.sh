@@ -152,6 +152,11 @@ case "$case_name" in
         icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep 'Icon (64 x 64)' > /dev/null; }
         help_icon() { local help; help=$(find_window "Firmware Update Help"); [ -n "$help" ] && icon "$help"; }
         icon "$window" || fail "the main window carries no icon"
+        # The desktop entry ties the window to its launcher by the window's class.
+        wm_class=$(xprop -id "$window" WM_CLASS 2> /dev/null | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')
+        startup_class=$(sed -n 's/^StartupWMClass=//p' "$CANTORA_DESKTOP_ENTRY")
+        [ -n "$wm_class" ] && [ "$wm_class" = "$startup_class" ] \
+            || fail "WM_CLASS \"$wm_class\", but the desktop entry says StartupWMClass=$startup_class"
         events_handled
         # Looked up again until found: a search can fail outright while windows come and go.
         wait_until 5 help_icon || fail "the help window carries no icon"

@@ -41,7 +41,12 @@ install(FILES "${package_dir}/copyright" "${package_dir}/changelog.gz"
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME cantora2-updater)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# A build that carries the stand-in image says so in its version, and so in the file's name.
+if(CANTORA_STANDIN_IMAGE)
+    set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}~standin")
+else()
+    set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+endif()
 set(CPACK_PACKAGE_VENDOR Korvane)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -55,4 +60,10 @@ set(CPACK_PACKAGE_DESCRIPTION "Cantora 2 Updater carries one firmware image for 
 message by message and byte for byte, to the MIDI output port the user picks,
 while a progress bar climbs to 100%. It reports completion only when every
 message has gone out and the device is still there afterwards.")
+if(CANTORA_STANDIN_IMAGE)
+    string(APPEND CPACK_PACKAGE_DESCRIPTION "
+.
+This build carries a test image with placeholder bytes instead of the
+device's firmware: it cannot update a Cantora 2.")
+endif()
 include(CPack)

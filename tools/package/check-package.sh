@@ -16,7 +16,7 @@ step() { echo; echo "== $1 ($(( $(date +%s) - began )) s)"; }
 
 step "Packages"
 tools/install-deps.sh g++ cmake ninja-build pkg-config make juce-modules-source libasound2-dev librsvg2-bin \
-    dpkg-dev lintian desktop-file-utils appstream mmdebstrap xvfb xauth xdotool
+    dpkg-dev lintian desktop-file-utils appstream mmdebstrap xvfb xauth xdotool x11-utils
 
 step "Build and package"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS=OFF \
@@ -26,9 +26,19 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now -s" > /dev/null
 cmake --build "$build"
 (cd "$build" && cpack > /dev/null)
-deb=$(ls "$build"/cantora2-updater_*_amd64.deb)
+deb=$(ls -t "$build"/cantora2-updater_*_amd64.deb | head -n 1)
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
 dpkg-deb -f "$deb" Package Version Section Priority Maintainer Depends
+# A build without a vendor image carries the stand-in: its name and description say so, and only then.
+if [ -z "${FIRMWARE_SYX:-}" ]; then
+    case "$(basename "$deb")" in *"~standin_"*) ;; *) echo "FAIL: a stand-in build named $(basename "$deb")"; exit 1 ;; esac
+    dpkg-deb -f "$deb" Description | grep -q "test image" || { echo "FAIL: the description does not say stand-in"; exit 1; }
+    echo "marked as a stand-in build: the name and the description"
+else
+    case "$(basename "$deb")" in *standin*) echo "FAIL: a build of $FIRMWARE_SYX named $(basename "$deb")"; exit 1 ;; esac
+    ! dpkg-deb -f "$deb" Description | grep -q "test image" || { echo "FAIL: the description says stand-in"; exit 1; }
+    echo "not marked: a build of a given image"
+fi
 dpkg-deb -c "$deb" | awk '{ print $1, $3, $6 }'
 
 step "Checks"
@@ -75,10 +85,15 @@ for _ in $(seq 400); do
     sleep 0.05
 done
 shown=$(( ($(date +%s%N) - start) / 1000000 ))
+# The desktop ties the window to its launcher by the window's class.
+wm_class=$(DISPLAY=$display xprop -id "$window" WM_CLASS 2> /dev/null | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')
+startup_class=$(sed -n 's/^StartupWMClass=//p' "$root/usr/share/applications/com.korvane.Cantora2Updater.desktop")
 kill "$program" 2> /dev/null; wait "$program" 2> /dev/null || true
 program=""
 [ -n "$window" ] || { echo "FAIL: no window from '$exec_line'"; cat "$build/program.log"; exit 1; }
 echo "'$exec_line' showed the window \"Cantora 2 - version 1.0.02 B37\" after $shown ms"
+echo "its WM_CLASS: \"$wm_class\"; the installed desktop entry's StartupWMClass: \"$startup_class\""
+[ -n "$wm_class" ] && [ "$wm_class" = "$startup_class" ] || { echo "FAIL: the desktop entry does not name the window's class"; exit 1; }
 
 umount "$root/tmp/.X11-unix"
 chroot "$root" apt-get purge -q -y -o Dpkg::Use-Pty=0 cantora2-updater > /dev/null
