@@ -15,7 +15,7 @@ began=$(date +%s)
 step "Packages"
 tools/install-deps.sh g++ cmake ninja-build pkg-config juce-modules-source g++-mingw-w64-x86-64-posix \
     binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest dpkg-dev librsvg2-bin icoutils python3-pefile \
-    wine wine64 xvfb xauth xdotool imagemagick tesseract-ocr
+    wine wine64 xvfb xauth xdotool imagemagick tesseract-ocr wixl msitools
 
 step "libpng and libjpeg-turbo from Debian's sources"
 tools/windows/build-deps.sh "$out/deps"
@@ -58,5 +58,42 @@ x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -shared -o "$out/tools/wi
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -o "$out/tools/redraw_window.exe" tools/windows/redraw_window.c
 tools/windows/midi-checks.sh "$program" "$out/tools/winecantoramidi.drv" "$out/tools/redraw_window.exe" \
     "${FIRMWARE_SYX:-$out/release/generated/cantora2-standin.syx}"
+
+# What a user downloads: the program, an installer and a portable zip, named with the version and, for a
+# build that carries the stand-in image, "-standin".
+step "The installer and the portable zip"
+version=$(sed -n 's/^project(CantoraUpdater VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+mark=""
+[ -n "${FIRMWARE_SYX:-}" ] || mark="-standin"
+dist=$out/dist
+stage=$out/installer
+rm -rf "$dist" "$stage" && mkdir -p "$dist" "$stage"
+cp "$program" "$stage/Cantora 2 Updater.exe"
+cp LICENSE "$stage/LICENSE.txt"
+cp "$out/release/resources/cantora2-updater.ico" resources/cantora2-updater.wxs "$stage/"
+make_installer() {
+    (cd "$stage" && wixl --arch x64 -D Version="$1" -D "Exe=Cantora 2 Updater.exe" -D Icon=cantora2-updater.ico \
+                         -D Licence=LICENSE.txt -o "$2" cantora2-updater.wxs)
+}
+base=Cantora2Updater-$version$mark
+make_installer "$version" "$dist/$base.msi"
+cp "$program" "$dist/$base.exe"
+{
+    cat resources/windows-readme.txt
+    [ -z "$mark" ] || printf '\nThis build carries a test image with placeholder bytes, not firmware for the device: it cannot\nupdate a Cantora 2.\n'
+} | sed 's/$/\r/' > "$stage/README.txt"
+python3 - "$dist/$base-portable.zip" "$stage" << 'PYTHON'
+import sys, zipfile
+with zipfile.ZipFile (sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    for name in ("Cantora 2 Updater.exe", "LICENSE.txt", "README.txt"):
+        z.write (sys.argv[2] + "/" + name, "Cantora 2 Updater/" + name)
+PYTHON
+ls -l "$dist" | tail -n +2
+tools/windows/check-msi.sh "$dist/$base.msi" "$version"
+
+# The same program as the next version, built only to see that it replaces this one.
+later=$(awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }' <<< "$version")
+make_installer "$later" "$stage/later.msi"
+tools/windows/msi-checks.sh "$dist/$base.msi" "$stage/later.msi"
 
 step "PASS"
