@@ -23,11 +23,19 @@ image=${FIRMWARE_SYX:-$build/generated/cantora2-standin.syx}
 
 # Debian's own kernel, unpacked here (never installed on the host).
 kernel_dir=$work/kernel
+# Without it nothing here can run: a machine that cannot download it fails, and says so.
 if [ ! -d "$kernel_dir/root/boot" ]; then
     rm -rf "$kernel_dir" && mkdir -p "$kernel_dir"
-    (cd "$kernel_dir" && apt-get download linux-image-amd64 2> /dev/null)
+    download() {
+        (cd "$kernel_dir" && apt-get download "$1" > "$kernel_dir/download.log" 2>&1) || {
+            echo "FAIL: the kernel package $1 could not be downloaded; make e2e needs Debian's package archive:"
+            cat "$kernel_dir/download.log"
+            exit 1
+        }
+    }
+    download linux-image-amd64
     package=$(dpkg-deb -f "$kernel_dir"/linux-image-amd64_*.deb Depends | sed 's/ *(.*//; s/,.*//')
-    (cd "$kernel_dir" && apt-get download "$package" 2> /dev/null)
+    download "$package"
     dpkg-deb -x "$kernel_dir/${package}"_*.deb "$kernel_dir/root"
 fi
 version=$(ls "$kernel_dir/root/lib/modules" | head -n 1)
