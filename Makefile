@@ -18,7 +18,7 @@ endif
 
 PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
 
-.PHONY: all deps configure build run test sanitize bench screenshot e2e fuzz windows package clean
+.PHONY: all deps configure build run test lint sanitize bench screenshot e2e fuzz windows package clean
 
 all: build
 
@@ -43,6 +43,14 @@ screenshot: build
 
 test: build
 	@cd $(BUILD_DIR) && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
+
+# The C and C++ sources as the project's .clang-format lays them out, and every shell script as
+# shellcheck sees it (warnings and errors).
+lint:
+	@tools/install-deps.sh clang-format shellcheck
+	@git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+	@shellcheck -x -S warning $$(git ls-files "*.sh") .ci/run
+	@echo "lint: clean"
 
 # The test suite twice more: with ThreadSanitizer, and with AddressSanitizer plus UndefinedBehaviorSanitizer.
 # The second is built as a vendor build is, from an image given (the stand-in's bytes when no other),

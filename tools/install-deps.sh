@@ -2,6 +2,8 @@
 # Installs the Debian packages the build and the tests need (or those named as arguments), and
 # nothing when all are present.
 set -euo pipefail
+# shellcheck source=tools/lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 
 packages=(g++ cmake ninja-build pkg-config make juce-modules-source xvfb xauth
           libgtest-dev libbenchmark-dev fonts-dejavu-core openbox xdotool x11-utils
@@ -17,7 +19,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+as_root apt-get update -q
+as_root apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -5,15 +5,15 @@
 # Every process a case starts is ended by its id on every path; a failure is reported at once, with
 # what the program printed.
 set -uo pipefail
-
-program=$1
-case_name=$2
+# shellcheck source=tools/lib/common.sh
+source "$(dirname "$0")/../../tools/lib/common.sh"
 
 # Each case gets an X server of its own: other tests open windows with the same title, and the
 # pointer and keys used here must reach this program alone.
-if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
-    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
+run_on_own_x_server "$0" "$@"
+
+program=$1
+case_name=$2
 title="Cantora 2 - version 1.0.02 B37"
 # How long the program may take to end after a close request: one second, longer for sanitizer builds,
 # whose exit runs the sanitizer's own checks.
@@ -44,16 +44,6 @@ trap cleanup EXIT
 
 # Reports a failure and ends the case at once.
 fail() { echo "FAIL: $*"; failed=1; exit 1; }
-
-# Polls a command, every 20 ms for at most $1 seconds, until it succeeds.
-wait_until() {
-    local bound=$1; shift
-    local deadline=$(( $(date +%s%N) + bound * 1000000000 ))
-    until "$@"; do
-        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
-        sleep 0.02
-    done
-}
 
 find_window() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n 1; }
 program_window_shown() { window=$(find_window "$title"); [ -n "$window" ]; }
@@ -95,7 +85,7 @@ one_window() { [ "$(count_windows)" -eq 1 ]; }
 # marker is clicked again then, which hides nothing of what came before it. Each click is given
 # 5 s, so that a slow one is not followed by another that would hide its window again.
 events_handled() {
-    for click in 1 2 3; do
+    for _ in 1 2 3; do
         xdotool mousemove --window "$window" 589 70 click 1
         wait_until 5 help_shown && return 0
     done

@@ -114,8 +114,10 @@ static void* readEndpoint (void* unused)
 
             if (resumeAt >= 0)
             {
-                const struct timespec until = { (time_t) (resumeAt / 1000.0),
-                                                (long) ((resumeAt - 1000.0 * (double) (time_t) (resumeAt / 1000.0)) * 1e6) };
+                const struct timespec until = {
+                    (time_t) (resumeAt / 1000.0),
+                    (long) ((resumeAt - 1000.0 * (double) (time_t) (resumeAt / 1000.0)) * 1e6)
+                };
                 pthread_cond_timedwait (&changed, &lock, &until);
             }
             else
@@ -190,7 +192,7 @@ static void* handleSignals (void* set)
 /* ---------------------------------------------------------------------------------------------- */
 /* Descriptors: a class-compliant USB MIDI 1.0 device with one output (host to device) port. */
 
-#define PUT16(p, v) ((p)[0] = (uint8_t) ((v) & 0xff), (p)[1] = (uint8_t) ((v) >> 8))
+#define PUT16(p, v) ((p)[0] = (uint8_t) ((v) &0xff), (p)[1] = (uint8_t) ((v) >> 8))
 
 static int endpointAddress = 0x02;
 
@@ -204,19 +206,45 @@ static size_t configuration (uint8_t* out, int maxPacket)
     p += sizeof config;
 
     /* Audio control: its class-specific header names the MIDI streaming interface. */
-    const uint8_t control[] = { 9, USB_DT_INTERFACE, 0, 0, 0, 1, 1, 0, 0, 9, 0x24, 0x01, 0x00, 0x01, 9, 0, 1, 1 };
+    const uint8_t control[] = { 9, USB_DT_INTERFACE, 0, 0, 0, 1, 1, 0, 0, 9, 0x24, 0x01, 0x00, 0x01, 9, 0, 1,
+                                1 };
     memcpy (p, control, sizeof control);
     p += sizeof control;
 
     /* MIDI streaming: an embedded MIDI IN jack fed by the endpoint, an external MIDI OUT jack. */
-    const uint8_t streaming[] = { 9,    USB_DT_INTERFACE, 1, 0, 1,    1, 3, 0, 0, 7,    0x24, 0x01,
-                                  0x00, 0x01,             36, 0, 6, 0x24, 2, 1, 1, 0, 9, 0x24, 3,
-                                  2,    2,                1, 1, 1, 0 };
+    const uint8_t streaming[] = { 9,    USB_DT_INTERFACE,
+                                  1,    0,
+                                  1,    1,
+                                  3,    0,
+                                  0,    7,
+                                  0x24, 0x01,
+                                  0x00, 0x01,
+                                  36,   0,
+                                  6,    0x24,
+                                  2,    1,
+                                  1,    0,
+                                  9,    0x24,
+                                  3,    2,
+                                  2,    1,
+                                  1,    1,
+                                  0 };
     memcpy (p, streaming, sizeof streaming);
     p += sizeof streaming;
 
-    const uint8_t endpoint[] = { 9, USB_DT_ENDPOINT, (uint8_t) endpointAddress, USB_ENDPOINT_XFER_BULK, 0, 0, 0, 0, 0,
-                                 5, 0x25, 0x01, 1, 1 };
+    const uint8_t endpoint[] = { 9,
+                                 USB_DT_ENDPOINT,
+                                 (uint8_t) endpointAddress,
+                                 USB_ENDPOINT_XFER_BULK,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 5,
+                                 0x25,
+                                 0x01,
+                                 1,
+                                 1 };
     memcpy (p, endpoint, sizeof endpoint);
     PUT16 (p + 4, maxPacket);
     p += sizeof endpoint;
@@ -295,8 +323,8 @@ static int findEndpoint (void)
         int number = 0;
         char rest[64] = "";
 
-        if (sscanf (e->d_name, "ep%d%63s", &number, rest) == 2 && strncmp (rest, "out", 3) == 0
-            && (strstr (rest, "bulk") != NULL || strcmp (rest, "out") == 0) && (found < 0 || number == 2))
+        if (sscanf (e->d_name, "ep%d%63s", &number, rest) == 2 && strncmp (rest, "out", 3) == 0 &&
+            (strstr (rest, "bulk") != NULL || strcmp (rest, "out") == 0) && (found < 0 || number == 2))
         {
             found = number;
             snprintf (endpointPath, sizeof endpointPath, "/dev/gadget/%s", e->d_name);
@@ -372,8 +400,24 @@ int main (int argc, char** argv)
     length += configuration (all + length, 64);
     length += configuration (all + length, 512);
 
-    const uint8_t device[USB_DT_DEVICE_SIZE] = { USB_DT_DEVICE_SIZE, USB_DT_DEVICE, 0x00, 0x02, 0, 0, 0, 64, 0x6b, 0x1d,
-                                                 0x05, 0x01, 0x00, 0x01, 1, 2, 0, 1 };
+    const uint8_t device[USB_DT_DEVICE_SIZE] = { USB_DT_DEVICE_SIZE,
+                                                 USB_DT_DEVICE,
+                                                 0x00,
+                                                 0x02,
+                                                 0,
+                                                 0,
+                                                 0,
+                                                 64,
+                                                 0x6b,
+                                                 0x1d,
+                                                 0x05,
+                                                 0x01,
+                                                 0x00,
+                                                 0x01,
+                                                 1,
+                                                 2,
+                                                 0,
+                                                 1 };
     memcpy (all + length, device, sizeof device);
     length += sizeof device;
 

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # Init of the end-to-end test machine: sets up an emulated USB MIDI device on the kernel's dummy USB
 # controller, sends the firmware image to it in several ways, plays a user's bad day on it (unplugs at
 # chosen moments, a close, a retry, a device that stops taking data, a twin device, a port held by
@@ -48,7 +49,7 @@ fail() { echo "E2E FAIL-CASE $*"; all_pass=no; }
 # is what the device receives, and the USB MIDI card that the host's driver made of it.
 plug() {
     echo dummy_udc.0 > $udc
-    for i in $(seq 200); do
+    for _ in $(seq 200); do
         gadget=$(card_with '\[GadgetA')
         usb=$(usb_card_on dummy_hcd.0)
         [ -n "$gadget" ] && [ -n "$usb" ] && [ -e "/dev/snd/midiC${usb}D0" ] && [ -e /dev/snd/seq ] && return 0
@@ -70,7 +71,7 @@ capture_start() {
     rm -f /tmp/capture.bin
     rawmidi_capture "hw:$gadget,0" /tmp/capture.bin "$size" 3000 30000 > /tmp/capture.log 2>&1 &
     capture=$!
-    for i in $(seq 100); do grep -q READY /tmp/capture.log && break; sleep 0.05; done
+    for _ in $(seq 100); do grep -q READY /tmp/capture.log && break; sleep 0.05; done
 }
 
 # Waits for the capture; sets compared to what the comparison says and intact to yes or no.
@@ -183,7 +184,7 @@ rm -f /tmp/retry
 capture_start
 send_firmware --udc $udc --unplug-at $middle --retry-when /tmp/retry "Cantora" > /tmp/send.log 2>&1 &
 sender=$!
-for i in $(seq 400); do grep -q "^RESULT" /tmp/send.log && break; sleep 0.05; done
+for _ in $(seq 400); do grep -q "^RESULT" /tmp/send.log && break; sleep 0.05; done
 capture_end
 first=$(status_of /tmp/send.log)
 plug
@@ -209,11 +210,11 @@ mount -t gadgetfs gadgetfs /dev/gadget || echo "E2E note: gadgetfs did not mount
 # and waits until the host has made a USB MIDI card of it; sets usb.
 device_start() {
     unplug
-    for i in $(seq 200); do [ -z "$(usb_card_on dummy_hcd.0)" ] && break; sleep 0.05; done
+    for _ in $(seq 200); do [ -z "$(usb_card_on dummy_hcd.0)" ] && break; sleep 0.05; done
     rm -f /tmp/device.bin
     gadget_midi_device /tmp/device.bin "$@" > /tmp/device.log 2>&1 &
     device=$!
-    for i in $(seq 300); do
+    for _ in $(seq 300); do
         usb=$(card_with USB-Audio)
         grep -q READY /tmp/device.log && [ -n "$usb" ] && [ -e "/dev/snd/midiC${usb}D0" ] && return 0
         sleep 0.05
@@ -225,7 +226,7 @@ device_start() {
 device_stop() {
     kill $device 2> /dev/null
     wait $device
-    for i in $(seq 200); do [ -z "$(card_with USB-Audio)" ] && break; sleep 0.05; done
+    for _ in $(seq 200); do [ -z "$(card_with USB-Audio)" ] && break; sleep 0.05; done
     held=$(wc -c < /tmp/device.bin)
     compared=$(compare_capture $image /tmp/device.bin)
     intact=no
@@ -291,7 +292,7 @@ done
 device_start --pause-after $(( size / 2 ))
 send_firmware --close-on-signal "Cantora" > /tmp/send.log 2>&1 &
 sender=$!
-for i in $(seq 400); do grep -q PAUSED /tmp/device.log && break; sleep 0.05; done
+for _ in $(seq 400); do grep -q PAUSED /tmp/device.log && break; sleep 0.05; done
 sleep 1
 kill -USR1 $sender
 wait $sender
@@ -316,7 +317,7 @@ echo "Cantora 2" > $t/strings/0x409/product
 echo "GadgetB" > $t/functions/midi.usb0/id
 ln -s $t/functions/midi.usb0 $t/configs/c.1/
 echo dummy_udc.1 > $t/UDC
-for i in $(seq 200); do
+for _ in $(seq 200); do
     twin_gadget=$(card_with '\[GadgetB'); twin_usb=$(usb_card_on dummy_hcd.1)
     [ -n "$twin_gadget" ] && [ -n "$twin_usb" ] && [ -e "/dev/snd/midiC${twin_usb}D0" ] && break
     sleep 0.05
@@ -327,7 +328,7 @@ twin_capture_start() {
     rm -f /tmp/twin.bin
     rawmidi_capture "hw:$twin_gadget,0" /tmp/twin.bin "$size" 3000 30000 > /tmp/twin.log 2>&1 &
     twin_capture=$!
-    for i in $(seq 100); do grep -q READY /tmp/twin.log && break; sleep 0.05; done
+    for _ in $(seq 100); do grep -q READY /tmp/twin.log && break; sleep 0.05; done
 }
 twin_capture_end() { wait $twin_capture; twin_held=$(wc -c < /tmp/twin.bin); }
 
@@ -337,7 +338,7 @@ for variant in gone back; do
     twin_capture_start
     send_firmware --udc $udc --unplug-at $middle --retry-when /tmp/retry "hw:$usb,0,0" > /tmp/send.log 2>&1 &
     sender=$!
-    for i in $(seq 400); do grep -q "^RESULT" /tmp/send.log && break; sleep 0.05; done
+    for _ in $(seq 400); do grep -q "^RESULT" /tmp/send.log && break; sleep 0.05; done
     capture_end
     first=$compared
     if [ $variant = back ]; then plug; capture_start; fi

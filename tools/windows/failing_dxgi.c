@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-__declspec (dllexport) HRESULT WINAPI CreateDXGIFactory (REFIID riid, void** factory)
+__declspec(dllexport) HRESULT WINAPI CreateDXGIFactory (REFIID riid, void** factory)
 {
     (void) riid;
     *factory = NULL;

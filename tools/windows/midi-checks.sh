@@ -7,19 +7,19 @@
 # driver's log and capture, the program's exit, and the caption under the bar (read from a screenshot
 # taken after the window has been made to paint itself). Prints a table of the figures.
 set -uo pipefail
+here=$(dirname "$0")
+# shellcheck source=tools/lib/common.sh
+source "$here/../lib/common.sh"
+# shellcheck source=tools/lib/wine.sh
+source "$here/../lib/wine.sh"
+run_on_own_x_server "$0" "$@"
 
 program=$1
 driver=$2
 redraw=$3
 image=$4
 
-if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
-    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
-
 title="Cantora 2 - version 1.0.02 B37"
-export WINEPREFIX WINEDEBUG=-all WINEARCH=win64
-WINEPREFIX=$(mktemp -d)
 work=$(mktemp -d)
 pid=""
 failed=0
@@ -28,8 +28,8 @@ results=()
 cleanup() {
     local status=$?
     [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
-    wineserver -k 2> /dev/null
-    rm -rf "$WINEPREFIX" "$work"
+    wine_prefix_remove
+    rm -rf "$work"
     [ "$status" -ne 0 ] && failed=1
     exit "$failed"
 }
@@ -43,16 +43,6 @@ fail() {
     exit 1
 }
 
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-
-wait_until() {
-    local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-    until "$@"; do
-        [ "$(now_ms)" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
 find_window() { window=$(xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | head -n 1); [ -n "$window" ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 logged() { grep -q -- "$1" "$work/driver.log" 2> /dev/null; }
@@ -60,10 +50,8 @@ count_logged() { local n; n=$(grep -c -- "$1" "$work/driver.log" 2> /dev/null); 
 messages=$(tr -dc '\367' < "$image" | wc -c)
 size=$(stat -c %s "$image")
 
-# The driver in the prefix's system folder, named in the registry; no window manager, so Wine does
-# not wait for one (its windows are then unmanaged).
-wineboot -i > /dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f > /dev/null 2>&1
+# The driver in the prefix's system folder, named in the registry.
+wine_prefix_make
 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d cantoramidi /f > /dev/null 2>&1
 wineserver -w
 cp "$driver" "$WINEPREFIX/drive_c/windows/system32/winecantoramidi.drv"

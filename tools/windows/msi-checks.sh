@@ -5,43 +5,31 @@
 # installed program and closes it, removes it and finds none of its files left; then installs it and
 # LATER.msi (the same program built as the next version) and finds one product installed, the later.
 set -uo pipefail
+here=$(dirname "$0")
+# shellcheck source=tools/lib/common.sh
+source "$here/../lib/common.sh"
+# shellcheck source=tools/lib/wine.sh
+source "$here/../lib/wine.sh"
+run_on_own_x_server "$0" "$@"
 
 msi=$1
 later=$2
 
-if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
-    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
-
 title="Cantora 2 - version 1.0.02 B37"
-export WINEPREFIX WINEDEBUG=-all WINEARCH=win64
-WINEPREFIX=$(mktemp -d)
 pid=""
 failed=0
 
 cleanup() {
     local status=$?
     [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
-    wineserver -k 2> /dev/null
-    rm -rf "$WINEPREFIX"
+    wine_prefix_remove
     [ "$status" -ne 0 ] && failed=1
     exit "$failed"
 }
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; failed=1; exit 1; }
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-wait_until() {
-    local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-    until "$@"; do
-        [ "$(now_ms)" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
-wineboot -i > /dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f > /dev/null 2>&1
-wineserver -w
+wine_prefix_make
 
 folder="$WINEPREFIX/drive_c/Program Files/Cantora 2 Updater"
 # The Start menu of all users, where Windows puts a per-machine shortcut; Wine 8 puts it in the user's.

@@ -18,5 +18,7 @@ int main (int argc, char** argv)
     if (window == NULL)
         return 1;
 
-    return RedrawWindow (window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN) ? 0 : 1;
+    return RedrawWindow (window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN)
+               ? 0
+               : 1;
 }

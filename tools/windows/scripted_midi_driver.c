@@ -37,12 +37,13 @@ BOOL WINAPI DriverCallback (DWORD_PTR callback, DWORD flags, HDRVR device, DWORD
 /* ---------------------------------------------------------------------------------------------- */
 /* What Wine's audio device layer asks of a driver before winmm uses it as a MIDI driver. */
 
-__declspec (dllexport) int WINAPI GetPriority (void)
+__declspec(dllexport) int WINAPI GetPriority (void)
 {
     return 3;
 }
 
-__declspec (dllexport) HRESULT WINAPI GetEndpointIDs (int flow, WCHAR*** ids, GUID** guids, UINT* count, UINT* defaultIndex)
+__declspec(dllexport) HRESULT WINAPI
+    GetEndpointIDs (int flow, WCHAR*** ids, GUID** guids, UINT* count, UINT* defaultIndex)
 {
     (void) flow;
     *ids = NULL;
@@ -52,7 +53,7 @@ __declspec (dllexport) HRESULT WINAPI GetEndpointIDs (int flow, WCHAR*** ids, GU
     return S_OK;
 }
 
-__declspec (dllexport) HRESULT WINAPI GetAudioEndpoint (void* guid, void* device, void** client)
+__declspec(dllexport) HRESULT WINAPI GetAudioEndpoint (void* guid, void* device, void** client)
 {
     (void) guid;
     (void) device;
@@ -60,14 +61,15 @@ __declspec (dllexport) HRESULT WINAPI GetAudioEndpoint (void* guid, void* device
     return E_NOTIMPL;
 }
 
-__declspec (dllexport) HRESULT WINAPI GetAudioSessionManager (void* device, void** manager)
+__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager (void* device, void** manager)
 {
     (void) device;
     (void) manager;
     return E_NOTIMPL;
 }
 
-__declspec (dllexport) LRESULT CALLBACK DriverProc (DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2)
+__declspec(dllexport) LRESULT CALLBACK
+    DriverProc (DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2)
 {
     (void) id;
     (void) driver;
@@ -93,8 +95,8 @@ __declspec (dllexport) LRESULT CALLBACK DriverProc (DWORD_PTR id, HDRVR driver, 
 typedef struct
 {
     MIDIHDR* header;
-    DWORD dueAt;   /* GetTickCount() */
-    BOOL stalled;  /* never due: only a reset gives it back */
+    DWORD dueAt;  /* GetTickCount() */
+    BOOL stalled; /* never due: only a reset gives it back */
 } Pending;
 
 static CRITICAL_SECTION lock;   /* guards everything below */
@@ -155,7 +157,8 @@ static void capture (const MIDIHDR* header)
 /* Called with lock held. */
 static void callBack (UINT message, DWORD_PTR p1)
 {
-    DriverCallback (openDesc.dwCallback, HIWORD (openFlags), (HDRVR) openDesc.hMidi, message, openDesc.dwInstance, p1, 0);
+    DriverCallback (openDesc.dwCallback, HIWORD (openFlags), (HDRVR) openDesc.hMidi, message,
+                    openDesc.dwInstance, p1, 0);
 }
 
 static void complete (MIDIHDR* header)
@@ -193,7 +196,8 @@ static DWORD WINAPI completeHeaders (void* unused)
                 complete (pending[i].header);
                 pending[i] = pending[--numPending];
 
-                if (unplugsAtTheEnd() && faulty() && messagesThisOpen >= setting ("CANTORA_MIDI_MESSAGES", -1))
+                if (unplugsAtTheEnd() && faulty() &&
+                    messagesThisOpen >= setting ("CANTORA_MIDI_MESSAGES", -1))
                 {
                     unplugged = TRUE;
                     logLine ("UNPLUGGED after the last message");
@@ -248,7 +252,8 @@ static DWORD longData (MIDIHDR* header)
         logLine ("STOPPED taking data at %ld", index);
 
     const char* pace = getenv ("CANTORA_MIDI_PACE");
-    const DWORD delay = pace != NULL && strcmp (pace, "baud") == 0 ? (header->dwBufferLength * 10 * 1000 + 31249) / 31250 : 0;
+    const DWORD delay =
+        pace != NULL && strcmp (pace, "baud") == 0 ? (header->dwBufferLength * 10 * 1000 + 31249) / 31250 : 0;
 
     if (numPending < (int) (sizeof pending / sizeof pending[0]))
     {
@@ -297,7 +302,8 @@ static void reset (void)
     numPending = 0;
 }
 
-__declspec (dllexport) DWORD WINAPI modMessage (UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
+__declspec(dllexport) DWORD WINAPI
+    modMessage (UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
 {
     (void) device;
     (void) user;

@@ -8,18 +8,18 @@
 # runs whole, and cantora_app_tests.exe once per test.
 # Every process it starts ends by its id on every path, and the Wine prefix goes with the run.
 set -uo pipefail
+here=$(dirname "$0")
+# shellcheck source=tools/lib/common.sh
+source "$here/../lib/common.sh"
+# shellcheck source=tools/lib/wine.sh
+source "$here/../lib/wine.sh"
+run_on_own_x_server "$0" "$@"
 
 program=$1
 tests=$2
 failing_dxgi=$3
 
-if [ -z "${CANTORA_OWN_X_SERVER:-}" ]; then
-    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
-
 title="Cantora 2 - version 1.0.02 B37"
-export WINEPREFIX WINEDEBUG=-all WINEARCH=win64
-WINEPREFIX=$(mktemp -d)
 pid=""
 failed=0
 log=$(mktemp)
@@ -27,8 +27,8 @@ log=$(mktemp)
 cleanup() {
     local status=$?
     [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
-    wineserver -k 2> /dev/null
-    rm -rf "$WINEPREFIX" "$log"
+    wine_prefix_remove
+    rm -f "$log"
     [ "$status" -ne 0 ] && failed=1
     exit "$failed"
 }
@@ -41,27 +41,13 @@ fail() {
     exit 1
 }
 
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-
-wait_until() {
-    local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-    until "$@"; do
-        [ "$(now_ms)" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
-
 find_window() { window=$(xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | head -n 1); [ -n "$window" ]; }
 count_windows() { xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | wc -l; }
 one_window() { [ "$(count_windows)" -eq 1 ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 
-# The prefix is made once the display is there (without one Wine has no window driver), and without a
-# window manager Wine must not wait for one to manage its windows.
 start=$(now_ms)
-wineboot -i > /dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f > /dev/null 2>&1
-wineserver -w
+wine_prefix_make
 echo "Wine prefix made in $(( $(now_ms) - start )) ms"
 
 # Starts the program; sets pid and window. Wine's first start in a new prefix can crash once inside the
@@ -69,7 +55,7 @@ echo "Wine prefix made in $(( $(now_ms) - start )) ms"
 start_program() {
     for attempt in 1 2; do
         start=$(now_ms)
-        wine "$program" "$@" > "$log" 2>&1 &
+        wine "$program" > "$log" 2>&1 &
         pid=$!
         wait_until 30 bash -c "! kill -0 $pid 2> /dev/null || xdotool search --onlyvisible --name '^${title}\$' > /dev/null 2>&1"
         if kill -0 "$pid" 2> /dev/null; then

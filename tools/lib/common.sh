@@ -1,0 +1,25 @@
+# shellcheck shell=bash
+# Shell helpers shared by the project's scripts; sourced, not run.
+
+# Milliseconds on the wall clock.
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# Runs a command every 20 ms until it succeeds, for at most $1 seconds; returns 1 when it never did.
+wait_until() {
+    local deadline=$(( $(now_ms) + $1 * 1000 ))
+    shift
+    until "$@"; do
+        [ "$(now_ms)" -lt "$deadline" ] || return 1
+        sleep 0.02
+    done
+}
+
+# Runs the calling script again on an X server of its own (called with "$0" "$@"), so that no other
+# test's windows, pointer or keys meet it; does nothing once it runs there.
+run_on_own_x_server() {
+    [ -n "${CANTORA_OWN_X_SERVER:-}" ] && return 0
+    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$@"
+}
+
+# The sudo prefix for a command that needs root: none when the script already runs as root.
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
