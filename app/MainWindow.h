@@ -22,7 +22,7 @@ public:
     ContentComp* contentComp = nullptr;
 
     /** How long a close waits for the transfer thread to end before it ends the process instead. */
-    static constexpr int stopWaitMilliseconds = 700;
+    static constexpr int stopWaitMilliseconds = 400;
 
 private:
     /** Stops a running transfer; when its thread is stuck in a driver call past the wait, ends the

@@ -8,6 +8,13 @@ ExitRequestWatch::ExitRequestWatch (std::function<void()> wakeFunction)
         thread->addListener (this);
 }
 
+ExitRequestWatch::ExitRequestWatch (juce::Thread& threadToWatch, std::function<void()> wakeFunction)
+    : thread (&threadToWatch)
+    , wake (std::move (wakeFunction))
+{
+    thread->addListener (this);
+}
+
 ExitRequestWatch::~ExitRequestWatch()
 {
     if (thread != nullptr)

@@ -4,16 +4,21 @@
 
 #include <functional>
 
-/** Lets a blocking wait inside a MIDI port end at once when the thread that waits is asked to exit.
+/** Lets a blocking wait end at once when the thread it waits for is asked to exit: the waits of a MIDI
+    port, and a worker's wait for the message-thread lock.
 
-    While it exists it watches the juce::Thread that made it: when another thread calls
-    signalThreadShouldExit() on it, the wake function runs (on that other thread), and the port's wait,
-    which also watches its own wake channel, looks at exitRequested() and gives up. On a thread that is
-    not a juce::Thread it watches nothing and exitRequested() stays false. */
+    While it exists it watches a juce::Thread, the one that made it unless another is given: when a
+    thread calls signalThreadShouldExit() on it, the wake function runs (on that thread), and the wait,
+    which also watches its own wake channel, looks at exitRequested() and gives up. Made on a thread
+    that is not a juce::Thread, it watches nothing and exitRequested() stays false. */
 class ExitRequestWatch : private juce::Thread::Listener
 {
 public:
+    /** Watches the calling thread. */
     explicit ExitRequestWatch (std::function<void()> wakeFunction);
+
+    /** Watches the given thread. */
+    ExitRequestWatch (juce::Thread& threadToWatch, std::function<void()> wakeFunction);
     ~ExitRequestWatch() override;
 
     bool exitRequested() const;

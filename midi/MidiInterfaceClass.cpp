@@ -50,7 +50,7 @@ void MidiInterfaceClass::listPorts()
 
 int MidiInterfaceClass::read (juce::uint8*, unsigned int)
 {
-    // No input port is ever opened, so nothing is ever received.
+    // Part of the device interface; nothing calls it: no input port is ever opened.
     return 0;
 }
 
@@ -89,6 +89,7 @@ bool MidiInterfaceClass::checkPort (PortResult result)
 
 void MidiInterfaceClass::handleAsyncUpdate()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     if (portState != PortResult::ok)
         outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
 }
@@ -96,6 +97,7 @@ void MidiInterfaceClass::handleAsyncUpdate()
 bool MidiInterfaceClass::isConnected()
 {
     // Read on the message thread, the only thread that replaces midiOutput.
+    JUCE_ASSERT_MESSAGE_THREAD
     return midiOutput != nullptr && portState == PortResult::ok;
 }
 
@@ -112,6 +114,8 @@ void MidiInterfaceClass::resized()
 
 void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (changedBox != outputSelector.get())
         return;
 

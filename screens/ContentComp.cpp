@@ -1,7 +1,8 @@
 #include "ContentComp.h"
 #include "WindowBackground.h"
 
-ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine*/, MidiOutputPorts& ports)
+ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepted, not used*/,
+                          MidiOutputPorts& ports)
     : mainWindow (owner)
 {
     // The framework's default look draws labels and editors in light text for dark windows, which
@@ -106,6 +107,8 @@ void ContentComp::resized()
 
 void ContentComp::buttonClicked (juce::Button* button)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (button == updateButton.get())
     {
         if (midiInterface->isConnected())
@@ -129,6 +132,8 @@ void ContentComp::buttonClicked (juce::Button* button)
 
 void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (source == midiInterface.get())
     {
         midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));

@@ -38,7 +38,7 @@ private:
     bool transferUnderWay() const;
 
     std::unique_ptr<LumoHelpWindowClass> helpWindow;
-    MainWindow* mainWindow = nullptr;
+    MainWindow* mainWindow = nullptr; // the window that owns this screen; nothing here reads it
 
     std::unique_ptr<MidiInterfaceClass> midiInterface;
     std::unique_ptr<juce::TextButton> updateButton;

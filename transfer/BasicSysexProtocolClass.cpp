@@ -16,6 +16,8 @@ BasicSysexProtocolClass::~BasicSysexProtocolClass()
 
 void BasicSysexProtocolClass::startTransfer()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
+
     if (! isThreadRunning())
     {
         {

@@ -3,18 +3,6 @@
 MessageThreadLock::MessageThreadLock (juce::Thread& workerToWatch)
     : worker (workerToWatch)
 {
-    worker.addListener (this);
-}
-
-MessageThreadLock::~MessageThreadLock()
-{
-    worker.removeListener (this);
-}
-
-void MessageThreadLock::exitSignalSent()
-{
-    // Called on whichever thread asks the worker to exit: ends a wait for the lock at once.
-    lock.abort();
 }
 
 MessageThreadLock::ScopedAcquire::ScopedAcquire (MessageThreadLock& lockToTake)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "midi/ExitRequestWatch.h"
+
 #include <juce_events/juce_events.h>
 
 /** The message-thread lock, taken from one worker thread again and again, that gives up as soon as
@@ -11,11 +13,10 @@
     new lock made at the same stack address then shares that event's memory. A lock that lives as long
     as the worker cannot be destroyed under the message thread, and a late signal only wakes its next
     wait, which looks again before it goes on. */
-class MessageThreadLock : private juce::Thread::Listener
+class MessageThreadLock
 {
 public:
     explicit MessageThreadLock (juce::Thread& workerToWatch);
-    ~MessageThreadLock() override;
 
     /** Holds the lock for as long as it exists, when it was gained. */
     class ScopedAcquire
@@ -34,10 +35,9 @@ public:
     };
 
 private:
-    void exitSignalSent() override;
-
     juce::Thread& worker;
     juce::MessageManager::Lock lock;
+    const ExitRequestWatch exitWatch { worker, [this] { lock.abort(); } }; // ends a wait for the lock at once
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MessageThreadLock)
 };

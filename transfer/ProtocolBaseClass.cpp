@@ -78,6 +78,7 @@ bool ProtocolBaseClass::setInterfaceEnabled (bool shouldBeEnabled)
     if (! mmLock.lockWasGained())
         return false;
 
+    JUCE_ASSERT_MESSAGE_MANAGER_IS_LOCKED
     deviceInterface->setEnabled (shouldBeEnabled);
     return true;
 }
