@@ -274,9 +274,9 @@ for n in $(seq $runs); do
     expect_completed
 done
 
-stall_case "a stall in the middle" $(( size / 2 )) $(( size / 2 )) -1
+stall_case "a stall in the middle" $(( size - size / 2 )) $(( size / 2 )) -1
 expect_stalled
-stall_case "a stall of 5 s in the middle" $(( size / 2 )) $(( size / 2 )) 5000
+stall_case "a stall of 5 s in the middle" $(( size - size / 2 )) $(( size / 2 )) 5000
 expect_completed
 
 for before in 0 50 100 300 600 1200 2000; do
