@@ -8,7 +8,7 @@ class Application : public juce::JUCEApplication
 {
 public:
     /** The program passes no ports and gets the platform's MIDI output ports; tests pass their own. */
-    explicit Application (MidiOutputPorts& portsToUse = MidiOutputPorts::getPlatformPorts())
+    explicit Application (MidiPortList& portsToUse = MidiPortList::getPlatformPorts())
         : ports (portsToUse)
     {
     }
@@ -23,7 +23,7 @@ public:
     void shutdown() override;
 
 private:
-    MidiOutputPorts& ports;
+    MidiPortList& ports;
     std::unique_ptr<MainWindow> mainWindow;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Application)

@@ -3,7 +3,7 @@
 #include "screens/WindowBackground.h"
 #include "screens/WindowIcon.h"
 
-MainWindow::MainWindow (juce::String commandLine, MidiOutputPorts& ports)
+MainWindow::MainWindow (juce::String commandLine, MidiPortList& ports)
     : juce::DocumentWindow (juce::String(), windowBackgroundColour, juce::DocumentWindow::closeButton, true)
 {
     contentComp = new ContentComp (this, commandLine, ports);

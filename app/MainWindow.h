@@ -10,7 +10,7 @@ public:
     /** The command line goes on to the update screen, which does not use it. The program passes no
         ports and gets the platform's MIDI output ports. */
     explicit MainWindow (juce::String commandLine,
-                         MidiOutputPorts& ports = MidiOutputPorts::getPlatformPorts());
+                         MidiPortList& ports = MidiPortList::getPlatformPorts());
     ~MainWindow() override;
 
     void closeButtonPressed() override;

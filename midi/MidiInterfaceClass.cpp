@@ -1,6 +1,6 @@
 #include "MidiInterfaceClass.h"
 
-MidiInterfaceClass::MidiInterfaceClass (MidiOutputPorts& portsToUse)
+MidiInterfaceClass::MidiInterfaceClass (MidiPortList& portsToUse)
     : ports (portsToUse)
 {
     outputSelector = std::make_unique<juce::ComboBox> ("Output Selector");
@@ -135,11 +135,11 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
         // A port held by another program, or a device that is gone or can no longer be told from
         // another of its name: back to "(Disconnected)", so that picking it again tries again. A
         // device not found is looked for in a list taken anew.
-        if (openProblem == MidiOutputPorts::OpenProblem::notPresent)
+        if (openProblem == MidiPortList::OpenProblem::notPresent)
             listPorts();
 
-        if (openProblem == MidiOutputPorts::OpenProblem::inUse ||
-            openProblem == MidiOutputPorts::OpenProblem::notPresent)
+        if (openProblem == MidiPortList::OpenProblem::inUse ||
+            openProblem == MidiPortList::OpenProblem::notPresent)
             outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
     }
     else if (id == numOutputs + 1)
@@ -147,7 +147,7 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
         const juce::ScopedLock sl (portLock);
         midiOutput = nullptr;
         portState = PortResult::ok;
-        openProblem = MidiOutputPorts::OpenProblem::none;
+        openProblem = MidiPortList::OpenProblem::none;
     }
     else
     {

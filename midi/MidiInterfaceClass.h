@@ -1,7 +1,7 @@
 #pragma once
 
 #include "InterfaceBaseClass.h"
-#include "MidiOutputPorts.h"
+#include "MidiPortList.h"
 
 /** The MIDI output port chooser: a caption over a combo box listing the output ports found when it was
     built, with "(Disconnected)" first. It owns the port picked, sends messages through it, and
@@ -14,7 +14,7 @@ class MidiInterfaceClass : public InterfaceBaseClass,
 {
 public:
     /** Lists the ports of portsToUse; the program passes none and gets the platform's ports. */
-    explicit MidiInterfaceClass (MidiOutputPorts& portsToUse = MidiOutputPorts::getPlatformPorts());
+    explicit MidiInterfaceClass (MidiPortList& portsToUse = MidiPortList::getPlatformPorts());
     ~MidiInterfaceClass() override;
 
     int read (juce::uint8* dest, unsigned int maxBytes) override;
@@ -25,7 +25,7 @@ public:
     int getPreferredHeight() override;
 
     /** Why the last port picked did not open; none once one opens or "(Disconnected)" is picked. */
-    MidiOutputPorts::OpenProblem getOpenProblem() const noexcept { return openProblem; }
+    MidiPortList::OpenProblem getOpenProblem() const noexcept { return openProblem; }
 
     void resized() override;
 
@@ -40,7 +40,7 @@ private:
         marks the port failed and asks the message thread to close it. */
     bool checkPort (PortResult result);
 
-    MidiOutputPorts& ports;
+    MidiPortList& ports;
     int numOutputs = 0;
     juce::StringArray outputNames;
 
@@ -53,7 +53,7 @@ private:
     juce::CriticalSection portLock;
     std::unique_ptr<MidiOutputPort> midiOutput;
     std::atomic<PortResult> portState { PortResult::ok };
-    MidiOutputPorts::OpenProblem openProblem = MidiOutputPorts::OpenProblem::none; // message thread only
+    MidiPortList::OpenProblem openProblem = MidiPortList::OpenProblem::none; // message thread only
 
     std::unique_ptr<juce::ComboBox> outputSelector;
     std::unique_ptr<juce::Label> outputLabel;

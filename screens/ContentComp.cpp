@@ -2,7 +2,7 @@
 #include "WindowBackground.h"
 
 ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepted, not used*/,
-                          MidiOutputPorts& ports)
+                          MidiPortList& ports)
     : mainWindow (owner)
 {
     // The framework's default look draws labels and editors in light text for dark windows, which
@@ -139,7 +139,7 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
         midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));
         applyUpdateButtonLook();
 
-        const bool inUse = midiInterface->getOpenProblem() == MidiOutputPorts::OpenProblem::inUse;
+        const bool inUse = midiInterface->getOpenProblem() == MidiPortList::OpenProblem::inUse;
         portNoticeLabel->setText (inUse ? portInUseNotice : "", juce::dontSendNotification);
     }
     else if (source == protocol.get())

@@ -15,7 +15,7 @@ public:
     /** The command line is accepted and not used. The program passes no ports and gets the platform's
         MIDI output ports; tests pass ports of their own. */
     ContentComp (MainWindow* owner, juce::String commandLine,
-                 MidiOutputPorts& ports = MidiOutputPorts::getPlatformPorts());
+                 MidiPortList& ports = MidiPortList::getPlatformPorts());
     ~ContentComp() override;
 
     void resized() override;

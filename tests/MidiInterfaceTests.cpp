@@ -171,7 +171,7 @@ TEST (MidiInterface, ARefusedOpenLeavesItDisconnectedAndStillBroadcasts)
 
 TEST (MidiInterface, APortHeldElsewhereOrGoneGoesBackToDisconnectedAndSaysWhy)
 {
-    using Problem = MidiOutputPorts::OpenProblem;
+    using Problem = MidiPortList::OpenProblem;
     Fixture f ({ "Port A", "Cantora 2" });
     auto& cantora = f.ports.device (1);
     cantora.inUse = true;

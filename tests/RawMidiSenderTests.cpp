@@ -1,8 +1,9 @@
 #include "midi/PortIdentity.h"
-#include "midi/RawMidiSender.h"
+#include "midi/native/AlsaPortNames.h"
+#include "midi/native/RawMidiSender.h"
 
 #ifdef __linux__
-#include "midi/AlsaRawMidiPorts.h"
+#include "midi/native/AlsaRawMidiPorts.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -218,7 +219,7 @@ TEST (AlsaRawMidiPorts, AnOutputNotListedDoesNotOpen)
     AlsaRawMidiPorts ports;
     const auto names = ports.getOutputNames();
     EXPECT_EQ (ports.openOutput (names.size()).port, nullptr);
-    EXPECT_EQ (ports.openOutput (-1).problem, MidiOutputPorts::OpenProblem::notPresent);
+    EXPECT_EQ (ports.openOutput (-1).problem, MidiPortList::OpenProblem::notPresent);
 
     for (const auto& name : names)
         EXPECT_TRUE (name.contains ("(hw:")) << name;

@@ -1,4 +1,4 @@
-#include "midi/WinMidiSender.h"
+#include "midi/native/WinMidiSender.h"
 
 #include <gtest/gtest.h>
 

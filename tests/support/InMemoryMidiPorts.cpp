@@ -174,7 +174,7 @@ juce::StringArray InMemoryMidiPorts::getOutputNames()
     return names;
 }
 
-MidiOutputPorts::Opened InMemoryMidiPorts::openOutput (int index)
+MidiPortList::Opened InMemoryMidiPorts::openOutput (int index)
 {
     if (! juce::isPositiveAndBelow (index, (int) listed.size()) || ! listed[(size_t) index]->present)
         return { nullptr, OpenProblem::notPresent };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "midi/MidiOutputPorts.h"
+#include "midi/MidiPortList.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -13,7 +13,7 @@
     while per message, to go away (its sends then fail), to stop taking data, to fail the check after
     the last message, or to hold a send or that check until released. A held call waits like a device
     that has stopped taking data: until it is released or its thread is asked to exit. */
-class InMemoryMidiPorts : public MidiOutputPorts
+class InMemoryMidiPorts : public MidiPortList
 {
 public:
     struct Message

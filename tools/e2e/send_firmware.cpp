@@ -53,10 +53,10 @@ void unplug (const juce::String& udc)
 
 /** The platform's ports, each opened port watched: it counts the messages, times the check after the
     last one, and unplugs the device at the message asked for. */
-class ObservedPorts : public MidiOutputPorts
+class ObservedPorts : public MidiPortList
 {
 public:
-    ObservedPorts (MidiOutputPorts& innerPorts, const Options& optionsToUse, std::function<void()> onUnplug)
+    ObservedPorts (MidiPortList& innerPorts, const Options& optionsToUse, std::function<void()> onUnplug)
         : inner (innerPorts)
         , options (optionsToUse)
         , unplugged (std::move (onUnplug))
@@ -133,7 +133,7 @@ private:
         ObservedPorts& owner;
     };
 
-    MidiOutputPorts& inner;
+    MidiPortList& inner;
     const Options& options;
     std::function<void()> unplugged;
     std::thread unplugger;
@@ -144,7 +144,7 @@ private:
 class Sender : private juce::Timer, private juce::ChangeListener
 {
 public:
-    Sender (MidiOutputPorts& platformPorts, const Options& optionsToUse)
+    Sender (MidiPortList& platformPorts, const Options& optionsToUse)
         : options (optionsToUse)
         , ports (platformPorts, optionsToUse, [this] { unplugged(); })
     {
@@ -389,7 +389,7 @@ int main (int argc, char** argv)
     {
         const juce::ScopedJuceInitialiser_GUI juceSupport;
         {
-            Sender sender (MidiOutputPorts::getPlatformPorts(), options);
+            Sender sender (MidiPortList::getPlatformPorts(), options);
 
             if (options.closeOnSignal)
                 std::thread (

@@ -1,32 +1,12 @@
 #pragma once
 
-#include "PortResult.h"
-
-#include <juce_audio_devices/juce_audio_devices.h>
+#include "MidiOutputPort.h"
 
 #include <memory>
 
-/** One open MIDI output port. Closing it is deleting it, which never keeps the caller waiting for
-    the device: a port that still has to wait for it closes on a thread of its own.
-
-    The two calls that wait for the device end at once, with PortResult::abandoned, when the
-    juce::Thread that called them is asked to exit; the abandoned wait leaves the port as it is. */
-class MidiOutputPort
-{
-public:
-    virtual ~MidiOutputPort() = default;
-
-    /** Sends one complete message and returns once the port has taken it. */
-    virtual PortResult sendMessage (const juce::uint8* bytes, int numBytes) = 0;
-
-    /** After the last message: waits until the device has taken everything sent, and checks that it
-        is still there. */
-    virtual PortResult confirmDelivery() = 0;
-};
-
 /** The MIDI output ports the program can reach: their names, and a way to open one of them. The
     program uses the platform's ports; tests put ports of their own in its place. */
-class MidiOutputPorts
+class MidiPortList
 {
 public:
     /** Why a port did not open. */
@@ -44,7 +24,7 @@ public:
         OpenProblem problem = OpenProblem::none;
     };
 
-    virtual ~MidiOutputPorts() = default;
+    virtual ~MidiPortList() = default;
 
     /** Lists the output ports now present, in the order that openOutput indexes. */
     virtual juce::StringArray getOutputNames() = 0;
@@ -55,6 +35,7 @@ public:
 
     /** The ports the program uses: the ALSA raw MIDI ports on Linux, the multimedia MIDI outputs on
         Windows. (The framework's MIDI output reports no failed send on either, and on Linux goes
-        through the sequencer, which drops data when a USB MIDI port is full.) */
-    static MidiOutputPorts& getPlatformPorts();
+        through the sequencer, which drops data when a USB MIDI port is full.) Defined by the platform's
+        backend in midi/native/, the one the build compiles in. */
+    static MidiPortList& getPlatformPorts();
 };

@@ -1,5 +1,6 @@
 #include "AlsaRawMidiPorts.h"
-#include "ExitRequestWatch.h"
+#include "midi/ExitRequestWatch.h"
+#include "AlsaPortNames.h"
 #include "RawMidiSender.h"
 
 #include <alsa/asoundlib.h>
@@ -273,7 +274,7 @@ private:
 
 /** Opens a port in non-blocking mode, so that neither the open nor a write ever waits. A port that is
     busy is tried again for a moment: the last handle of it may still be closing. */
-MidiOutputPorts::Opened openPort (const std::string& address, bool usbMidi)
+MidiPortList::Opened openPort (const std::string& address, bool usbMidi)
 {
     snd_rawmidi_t* output = nullptr;
     int result = -EBUSY;
@@ -287,13 +288,13 @@ MidiOutputPorts::Opened openPort (const std::string& address, bool usbMidi)
     }
 
     if (result == -EBUSY)
-        return { nullptr, MidiOutputPorts::OpenProblem::inUse };
+        return { nullptr, MidiPortList::OpenProblem::inUse };
 
     if (result == -ENOENT || result == -ENODEV || result == -ENXIO)
-        return { nullptr, MidiOutputPorts::OpenProblem::notPresent };
+        return { nullptr, MidiPortList::OpenProblem::notPresent };
 
     if (result < 0)
-        return { nullptr, MidiOutputPorts::OpenProblem::failed };
+        return { nullptr, MidiPortList::OpenProblem::failed };
 
     // Poll reports room only when the ring is all but empty; and the port sends nothing of its own
     // when it closes.
@@ -311,7 +312,7 @@ MidiOutputPorts::Opened openPort (const std::string& address, bool usbMidi)
             ::close (wakeFd);
 
         snd_rawmidi_close (output);
-        return { nullptr, MidiOutputPorts::OpenProblem::failed };
+        return { nullptr, MidiPortList::OpenProblem::failed };
     }
 
     return { std::make_unique<AlsaRawMidiPort> (output, bufferSize, wakeFd, usbMidi) };
@@ -402,7 +403,7 @@ juce::StringArray AlsaRawMidiPorts::getOutputNames()
     return names;
 }
 
-MidiOutputPorts::Opened AlsaRawMidiPorts::openOutput (int index)
+MidiPortList::Opened AlsaRawMidiPorts::openOutput (int index)
 {
     if (! juce::isPositiveAndBelow (index, static_cast<int> (outputs.size())))
         return { nullptr, OpenProblem::notPresent };
@@ -428,4 +429,10 @@ MidiOutputPorts::Opened AlsaRawMidiPorts::openOutput (int index)
 
     const auto& output = present[static_cast<std::size_t> (found)];
     return openPort (output.port.address, output.usbMidi);
+}
+
+MidiPortList& MidiPortList::getPlatformPorts()
+{
+    static AlsaRawMidiPorts ports;
+    return ports;
 }

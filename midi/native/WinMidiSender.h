@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PortResult.h"
+#include "midi/PortResult.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "WinMidiPorts.h"
-#include "ExitRequestWatch.h"
-#include "PortIdentity.h"
+#include "midi/ExitRequestWatch.h"
+#include "midi/PortIdentity.h"
 #include "WinMidiSender.h"
 
 #include <windows.h>
@@ -161,14 +161,14 @@ private:
 
 /** Opens a device for output. One that is busy is tried again for a moment: the last handle of it may
     still be closing on its own thread. */
-MidiOutputPorts::Opened openDevice (UINT id, const juce::String& name)
+MidiPortList::Opened openDevice (UINT id, const juce::String& name)
 {
     auto output = std::make_unique<OpenOutput>();
     output->driverEvent = CreateEventW (nullptr, FALSE, FALSE, nullptr);
     output->wakeEvent = CreateEventW (nullptr, FALSE, FALSE, nullptr);
 
     if (output->driverEvent == nullptr || output->wakeEvent == nullptr)
-        return { nullptr, MidiOutputPorts::OpenProblem::failed };
+        return { nullptr, MidiPortList::OpenProblem::failed };
 
     MMRESULT result = MMSYSERR_ALLOCATED;
 
@@ -188,12 +188,12 @@ MidiOutputPorts::Opened openDevice (UINT id, const juce::String& name)
         switch (result)
         {
             case MMSYSERR_ALLOCATED:
-                return { nullptr, MidiOutputPorts::OpenProblem::inUse };
+                return { nullptr, MidiPortList::OpenProblem::inUse };
             case MMSYSERR_BADDEVICEID:
             case MMSYSERR_NODRIVER:
-                return { nullptr, MidiOutputPorts::OpenProblem::notPresent };
+                return { nullptr, MidiPortList::OpenProblem::notPresent };
             default:
-                return { nullptr, MidiOutputPorts::OpenProblem::failed };
+                return { nullptr, MidiPortList::OpenProblem::failed };
         }
     }
 
@@ -221,7 +221,7 @@ juce::StringArray WinMidiPorts::getOutputNames()
     return names;
 }
 
-MidiOutputPorts::Opened WinMidiPorts::openOutput (int index)
+MidiPortList::Opened WinMidiPorts::openOutput (int index)
 {
     if (! juce::isPositiveAndBelow (index, names.size()))
         return { nullptr, OpenProblem::notPresent };
@@ -240,4 +240,10 @@ MidiOutputPorts::Opened WinMidiPorts::openOutput (int index)
         return { nullptr, OpenProblem::notPresent };
 
     return openDevice (static_cast<UINT> (found), names[index]);
+}
+
+MidiPortList& MidiPortList::getPlatformPorts()
+{
+    static WinMidiPorts ports;
+    return ports;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MidiOutputPorts.h"
-#include "PortIdentity.h"
+#include "midi/MidiPortList.h"
+#include "midi/PortIdentity.h"
 
 #include <vector>
 
@@ -12,7 +12,7 @@
     Every wait of a send watches the sending thread's exit flag and the port's descriptors, so a stop
     request or an unplug ends it at once, and a port is closed on a thread of its own, since closing a
     raw MIDI port waits for the device. */
-class AlsaRawMidiPorts : public MidiOutputPorts
+class AlsaRawMidiPorts : public MidiPortList
 {
 public:
     /** Also routes the ALSA library's own error messages through the program's handler. */

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "PortResult.h"
+#include "midi/PortResult.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 /** The calls of a raw MIDI output stream that sending needs; the ALSA port implements them, tests use
     fakes. */
@@ -45,11 +44,3 @@ constexpr long usbMidiDriverDrainMilliseconds = 50;
     device has taken every transfer. A driver that keeps returning only at its time-out for
     limitMilliseconds has a device that stopped taking data. */
 PortResult waitUntilNothingInFlight (RawMidiStream& stream, long limitMilliseconds);
-
-/** The name a raw MIDI output is listed under, without its address: the device's name, or the
-    subdevice's own name where the device has several subdevices, e.g. "Cantora 2 MIDI 1". */
-std::string rawMidiPortBaseName (const std::string& deviceName, const std::string& subdeviceName,
-                                 unsigned int subdeviceCount);
-
-/** The ALSA address of a raw MIDI subdevice, "hw:C,D,S". */
-std::string rawMidiAddress (int card, int device, int subdevice);

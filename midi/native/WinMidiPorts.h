@@ -1,12 +1,12 @@
 #pragma once
 
-#include "MidiOutputPorts.h"
+#include "midi/MidiPortList.h"
 
 /** The MIDI outputs of the Windows multimedia functions, as Windows names them. Each message goes out
     as a long message whose header is waited for, so the device paces the transfer and every error
     shows; a wait ends at once when the sending thread is asked to exit, and a port closes on a thread
     of its own, since a driver may take its time to give headers back. */
-class WinMidiPorts : public MidiOutputPorts
+class WinMidiPorts : public MidiPortList
 {
 public:
     juce::StringArray getOutputNames() override;
