@@ -9,8 +9,7 @@ class MainWindow : public juce::DocumentWindow
 public:
     /** The command line goes on to the update screen, which does not use it. The program passes no
         ports and gets the platform's MIDI output ports. */
-    explicit MainWindow (juce::String commandLine,
-                         MidiPortList& ports = MidiPortList::getPlatformPorts());
+    explicit MainWindow (juce::String commandLine, MidiPortList& ports = MidiPortList::getPlatformPorts());
     ~MainWindow() override;
 
     void closeButtonPressed() override;
