@@ -39,7 +39,7 @@ run: build
 	fi
 
 screenshot: build
-	@tools/screenshot.sh "$(PROGRAM)" $(BUILD_DIR)/screenshots
+	@CANTORA_FACTS=$(BUILD_DIR)/cantora-facts.sh tools/screenshot.sh "$(PROGRAM)" $(BUILD_DIR)/screenshots
 
 test: build
 	@cd $(BUILD_DIR) && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
@@ -76,9 +76,9 @@ sanitize: build
 bench: deps
 	@cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFIRMWARE_SYX="$(FIRMWARE_SYX)" > /dev/null
 	@cmake --build build-release -j $(JOBS) --target transfer_benchmark startup_benchmark BareWindow CantoraUpdater
-	@$(WITH_DISPLAY) sh -c 'build-release/bench/transfer_benchmark && \
+	@$(WITH_DISPLAY) sh -c '. build-release/cantora-facts.sh && build-release/bench/transfer_benchmark && \
 	    build-release/bench/startup_benchmark 5 "Bare JUCE window" "$$(ls build-release/bench/BareWindow_artefacts/Release/*)" \
-	        "Cantora 2 - version 1.0.02 B37" "build-release/app/Cantora 2 Updater"'
+	        "$$CANTORA_TITLE" "build-release/app/Cantora 2 Updater"'
 
 # Proof of delivery on the real Linux MIDI stack, in a virtual machine (not part of make test).
 e2e: deps

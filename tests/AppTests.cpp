@@ -61,7 +61,7 @@ struct OpenWindow : public ::testing::Test
     {
         app().quitRequests = 0;
         app().Application::initialise ("--some --arguments");
-        window = dynamic_cast<MainWindow*> (topLevelWindow ("Cantora 2 - version 1.0.02 B37"));
+        window = dynamic_cast<MainWindow*> (topLevelWindow (CANTORA_WINDOW_TITLE));
     }
 
     ~OpenWindow() override
@@ -105,10 +105,10 @@ TEST (ApplicationObject, NamesItselfAndAllowsOneInstance)
 
 TEST (MainWindowTitle, ShowsTheBuildOnlyWhenThereIsOne)
 {
-    EXPECT_EQ (MainWindow::composeTitle (FirmwareDescriptor ("Cantora 2", "1.0.02", 37)),
-               "Cantora 2 - version 1.0.02 B37");
-    EXPECT_EQ (MainWindow::composeTitle (FirmwareDescriptor ("Cantora 2", "1.0.02", 0)),
-               "Cantora 2 - version 1.0.02");
+    EXPECT_EQ (MainWindow::composeTitle (FirmwareDescriptor ("Cantora 2", "2.1.07", 37)),
+               "Cantora 2 - version 2.1.07 B37");
+    EXPECT_EQ (MainWindow::composeTitle (FirmwareDescriptor ("Cantora 2", "2.1.07", 0)),
+               "Cantora 2 - version 2.1.07");
     EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 7).getBuildSuffix(), " B7");
 }
 
@@ -142,7 +142,7 @@ TEST_F (OpenWindow, IsFixedAt650x400WithTheScreenInsideAndGoesAtShutdown)
     EXPECT_EQ (window->getHeight(), 400);
 
     app().shutdown();
-    EXPECT_EQ (topLevelWindow ("Cantora 2 - version 1.0.02 B37"), nullptr);
+    EXPECT_EQ (topLevelWindow (CANTORA_WINDOW_TITLE), nullptr);
     app().shutdown(); // nothing left to delete
     EXPECT_EQ (app().quitRequests, 0);
 }
@@ -205,7 +205,7 @@ struct HungDriverApplication : public Application
     {
         Application::initialise ({});
         testPorts().device (0).hangsAtMessage = 100;
-        auto* window = dynamic_cast<MainWindow*> (topLevelWindow ("Cantora 2 - version 1.0.02 B37"));
+        auto* window = dynamic_cast<MainWindow*> (topLevelWindow (CANTORA_WINDOW_TITLE));
         auto& screen = *window->contentComp;
         find<juce::ComboBox> (screen)->setSelectedId (1);
         pumpUntil ([&] { return button (screen, "update")->isEnabled(); });

@@ -446,7 +446,8 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
 {
     auto* title = label (*screen, "This will update");
     ASSERT_NE (title, nullptr);
-    EXPECT_EQ (title->getText(), "This will update your Cantora 2 firmware to version 1.0.02 B37");
+    EXPECT_EQ (title->getText(),
+               "This will update your Cantora 2 firmware to version " CANTORA_FIRMWARE_VERSION_AND_BUILD);
     EXPECT_EQ (title->getBounds(), juce::Rectangle<int> (10, 15, 622, 50));
     EXPECT_EQ (help().getBounds(), juce::Rectangle<int> (538, 25, 94, 30));
     EXPECT_EQ (label (*screen, "STEP1")->getBounds(), juce::Rectangle<int> (10, 70, 622, 30));

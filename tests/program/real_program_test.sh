@@ -14,7 +14,12 @@ run_on_own_x_server "$0" "$@"
 
 program=$1
 case_name=$2
-title="Cantora 2 - version 1.0.02 B37"
+# The title and the click points of this build.
+# shellcheck source=/dev/null
+source "$CANTORA_FACTS"
+title=$CANTORA_TITLE
+# shellcheck disable=SC2086 # a point is two numbers
+click_at() { xdotool mousemove --window "$window" $1 click 1; }
 # How long the program may take to end after a close request: one second, longer for sanitizer builds,
 # whose exit runs the sanitizer's own checks.
 exit_bound=${CANTORA_EXIT_BOUND_S:-1}
@@ -86,7 +91,7 @@ one_window() { [ "$(count_windows)" -eq 1 ]; }
 # 5 s, so that a slow one is not followed by another that would hide its window again.
 events_handled() {
     for _ in 1 2 3; do
-        xdotool mousemove --window "$window" 589 70 click 1
+        click_at "$CANTORA_HELP_BUTTON"
         wait_until 5 help_shown && return 0
     done
     fail "the Help button did nothing, three times"
@@ -172,7 +177,7 @@ case "$case_name" in
         # The close button the program draws at the right of its own 26-pixel title bar. A click
         # that lands before the framework has seen the focus only activates the window, as it
         # does for a user, who then clicks again.
-        close_twice_at_most "click" xdotool mousemove --window "$window" 632 15 click 1
+        close_twice_at_most "click" click_at "$CANTORA_CLOSE_BUTTON"
         ;;
 
     window-manager-close)
@@ -214,7 +219,8 @@ case "$case_name" in
         start_window_manager
         start_program
         wait_until 5 activate || fail "the window never became the active one"
-        xdotool mousemove --window "$window" 589 70
+        # shellcheck disable=SC2086 # the point is two numbers
+        xdotool mousemove --window "$window" $CANTORA_HELP_BUTTON
         tips() { xdotool search --onlyvisible --name "^tooltip\$" 2> /dev/null | wc -l; }
         tip_shown() { [ "$(tips)" -ge 1 ]; }
         two_tips() { [ "$(tips)" -ge 2 ]; }

@@ -46,6 +46,10 @@ desktop-file-validate resources/com.korvane.Cantora2Updater.desktop && echo "des
 appstreamcli validate --no-net "$build/package/com.korvane.Cantora2Updater.metainfo.xml"
 lintian --fail-on error --display-info "$deb" && echo "lintian: no errors"
 
+# The title of this build.
+# shellcheck source=/dev/null
+source "$build/cantora-facts.sh"
+
 step "Install test in a throwaway Debian 12 root"
 xvfb=""
 program=""
@@ -80,7 +84,7 @@ chroot "$root" env DISPLAY="$display" sh -c "exec $exec_line" > "$build/program.
 program=$!
 window=""
 for _ in $(seq 400); do
-    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Cantora 2 - version 1.0.02 B37$' 2> /dev/null | head -n 1 || true)
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name "^${CANTORA_TITLE}\$" 2> /dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     sleep 0.05
 done
@@ -91,7 +95,7 @@ startup_class=$(sed -n 's/^StartupWMClass=//p' "$root/usr/share/applications/com
 kill "$program" 2> /dev/null; wait "$program" 2> /dev/null || true
 program=""
 [ -n "$window" ] || { echo "FAIL: no window from '$exec_line'"; cat "$build/program.log"; exit 1; }
-echo "'$exec_line' showed the window \"Cantora 2 - version 1.0.02 B37\" after $shown ms"
+echo "'$exec_line' showed the window \"$CANTORA_TITLE\" after $shown ms"
 echo "its WM_CLASS: \"$wm_class\"; the installed desktop entry's StartupWMClass: \"$startup_class\""
 [ -n "$wm_class" ] && [ "$wm_class" = "$startup_class" ] || { echo "FAIL: the desktop entry does not name the window's class"; exit 1; }
 

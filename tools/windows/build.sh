@@ -45,6 +45,9 @@ cmake --build "$out/tests" --target cantora_tests cantora_app_tests
 step "The program's resources, read back"
 /usr/bin/python3 tools/windows/check-resources.py "$program"
 
+# The title and the click points of this build, for the checks under Wine.
+export CANTORA_FACTS=$out/release/cantora-facts.sh
+
 step "Under Wine"
 mkdir -p "$out/tools"
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -shared -o "$out/tools/dxgi.dll" tools/windows/failing_dxgi.c

@@ -19,7 +19,12 @@ driver=$2
 redraw=$3
 image=$4
 
-title="Cantora 2 - version 1.0.02 B37"
+# The title and the click points of this build (CANTORA_FACTS names its facts file).
+# shellcheck source=/dev/null
+source "$CANTORA_FACTS"
+title=$CANTORA_TITLE
+# shellcheck disable=SC2086 # a point is two numbers
+click_at() { xdotool mousemove --window "$window" $1 click 1; }
 work=$(mktemp -d)
 pid=""
 failed=0
@@ -74,13 +79,13 @@ start_program() {
 pick_port() {
     local opens
     opens=$(count_logged "MODM_OPEN flags")
-    xdotool mousemove --window "$window" 320 166 click 1
+    click_at "$CANTORA_PORT_BOX"
     sleep 0.5
     xdotool key Down Return
     opened() { [ "$(count_logged "MODM_OPEN flags")" -gt "$opens" ]; }
     wait_until 10 opened || fail "picking the port reached no open"
 }
-press_update() { xdotool mousemove --window "$window" 589 256 click 1; }
+press_update() { click_at "$CANTORA_UPDATE_BUTTON"; }
 
 # The caption above the bar, read from a screenshot once the window has painted its current state.
 caption() {
@@ -100,7 +105,7 @@ exact_prefix() { [ "$(captured)" -gt 0 ] && [ "$(captured)" -lt "$size" ] && cmp
 tick_of() { grep -m 1 -- "$1" "$work/driver.log" | cut -d' ' -f1; }
 
 close_program() {
-    xdotool mousemove --window "$window" 632 15 click 1
+    click_at "$CANTORA_CLOSE_BUTTON"
     local start; start=$(now_ms)
     wait_until 10 program_ended || fail "still running 10 s after the close"
     wait "$pid"; exit_code=$?

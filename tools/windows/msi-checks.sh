@@ -15,7 +15,12 @@ run_on_own_x_server "$0" "$@"
 msi=$1
 later=$2
 
-title="Cantora 2 - version 1.0.02 B37"
+# The title and the click points of this build (CANTORA_FACTS names its facts file).
+# shellcheck source=/dev/null
+source "$CANTORA_FACTS"
+title=$CANTORA_TITLE
+# shellcheck disable=SC2086 # a point is two numbers
+click_at() { xdotool mousemove --window "$window" $1 click 1; }
 pid=""
 failed=0
 
@@ -89,7 +94,7 @@ wait_until 30 find_window || fail "the installed program showed no window"
 echo "the installed program showed its window after $(( $(now_ms) - start )) ms"
 sleep 0.3
 wait_until 10 find_window
-xdotool mousemove --window "$window" 632 15 click 1
+click_at "$CANTORA_CLOSE_BUTTON"
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 wait_until 10 program_ended || fail "the installed program did not end on its close button"
 wait "$pid"; status=$?

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program and its test suite under Debian's Wine, on an X server of their own:
 #   wine-checks.sh PROGRAM.exe TESTS_DIR
-# The program is driven as a user would: its window "Cantora 2 - version 1.0.02 B37" appears at
+# The program is driven as a user would: its window (titled as the build's facts say) appears at
 # 650 x 400, a second launch exits with 0 and leaves one window, a click on the drawn close button ends
 # it with exit code 0; where the display adapters cannot be listed (a dxgi.dll that cannot make its
 # factory), it says so in a message box and ends with 0 instead of crashing. Then cantora_tests.exe
@@ -19,7 +19,12 @@ program=$1
 tests=$2
 failing_dxgi=$3
 
-title="Cantora 2 - version 1.0.02 B37"
+# The title and the click points of this build (CANTORA_FACTS names its facts file).
+# shellcheck source=/dev/null
+source "$CANTORA_FACTS"
+title=$CANTORA_TITLE
+# shellcheck disable=SC2086 # a point is two numbers
+click_at() { xdotool mousemove --window "$window" $1 click 1; }
 pid=""
 failed=0
 log=$(mktemp)
@@ -85,7 +90,7 @@ echo "second launch ended with $second after $(( $(now_ms) - start )) ms"
 wait_until 5 one_window || fail "$(count_windows) windows after the second launch"
 
 # The close button the program draws at the right of its own 26-pixel title bar.
-xdotool mousemove --window "$window" 632 15 click 1
+click_at "$CANTORA_CLOSE_BUTTON"
 start=$(now_ms)
 wait_until 10 program_ended || fail "still running 10 s after the click on the close button"
 wait "$pid"; status=$?
