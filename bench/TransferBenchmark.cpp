@@ -12,7 +12,7 @@
 #include "support/BareXServer.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/ScreenProbe.h"
-#include "transfer/BasicSysexProtocolClass.h"
+#include "transfer/StandaloneTransfer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -214,10 +214,10 @@ int main (int argc, char** argv)
     std::vector<RunFigures> headless, visible;
     {
         InMemoryMidiPorts ports ({ "Benchmark port" });
-        MidiInterfaceClass midi (ports);
-        EmbeddedFirmware firmware;
-        BasicSysexProtocolClass protocol (&midi, &firmware);
-        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1, juce::sendNotificationSync);
+        StandaloneTransfer transfer (ports);
+        testing_support::find<juce::ComboBox> (transfer.chooser)
+            ->setSelectedId (1, juce::sendNotificationSync);
+        auto& protocol = *transfer.protocol;
 
         headless = TransferRuns (
                        ports.device (0), protocol, [&] { protocol.startTransfer(); }, runs)
@@ -230,8 +230,8 @@ int main (int argc, char** argv)
         screen.setSize (642, 366);
         screen.addToDesktop (juce::ComponentPeer::windowHasDropShadow);
         screen.setVisible (true);
-        screen_probe::find<juce::ComboBox> (screen)->setSelectedId (1, juce::sendNotificationSync);
-        auto& update = *screen_probe::button (screen, "update");
+        testing_support::find<juce::ComboBox> (screen)->setSelectedId (1, juce::sendNotificationSync);
+        auto& update = *testing_support::button (screen, "update");
 
         visible = TransferRuns (
                       ports.device (0), *screen.protocol, [&] { screen.buttonClicked (&update); }, runs)

@@ -6,11 +6,12 @@
 #include "support/FrameworkChecks.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
+#include "support/TestMain.h"
 #include "support/ScreenProbe.h"
 
 #include <gtest/gtest.h>
 
-using namespace screen_probe;
+using namespace testing_support;
 using testing_support::pumpUntil;
 
 namespace
@@ -245,31 +246,27 @@ TEST (ClosingTheProgram, WhileADriverCallNeverReturnsEndsTheProcessWithinASecond
     EXPECT_EQ (child.getExitCode(), 0u);
 }
 
-int main (int argc, char** argv)
+namespace
 {
-    if (argc == 2 && juce::String (argv[1]) == hungDriverOption)
-    {
+/** The tests, or the hung driver's child process, under the framework's application main. */
+int runApplication (int argc, char** argv)
+{
+    const bool hungDriverChild = argc == 2 && juce::String (argv[1]) == hungDriverOption;
+
+    if (hungDriverChild)
         juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
         { return new HungDriverApplication(); };
+    else
+        juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
+        { return new TestApplication(); };
+
 #if JUCE_WINDOWS
-        return juce::JUCEApplicationBase::main();
+    return juce::JUCEApplicationBase::main();
 #else
-        return juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
+    return juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
 #endif
-    }
-
-    testing::InitGoogleTest (&argc, argv);
-
-    if (testing::GTEST_FLAG (list_tests))
-        return RUN_ALL_TESTS();
-
-    testing_support::FrameworkChecks checks;
-    juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
-    { return new TestApplication(); };
-#if JUCE_WINDOWS
-    const int result = juce::JUCEApplicationBase::main();
-#else
-    const int result = juce::JUCEApplicationBase::main (argc, const_cast<const char**> (argv));
-#endif
-    return result != 0 || checks.getAssertionsOutsideTests() > 0 ? 1 : 0;
 }
+
+[[maybe_unused]] const bool runsUnderApplicationMain =
+    (testing_support::runUnderApplicationMain = &runApplication, true);
+} // namespace

@@ -35,7 +35,7 @@ struct HelpWindowFixture : public ::testing::Test
 {
     HelpWindowFixture() { window.centreWithSize (550, 400); }
 
-    juce::TextEditor& editor() { return *screen_probe::find<juce::TextEditor> (window); }
+    juce::TextEditor& editor() { return *testing_support::find<juce::TextEditor> (window); }
 
     LumoHelpWindowClass window;
 };
@@ -70,7 +70,7 @@ TEST_F (HelpWindow, CloseButtonHidesTheSameWindowWithItsTextWhereItWas)
     auto* editorBefore = &editor();
     editorBefore->setCaretPosition (800);
 
-    screen_probe::requestClose (window);
+    testing_support::requestClose (window);
     pumpUntilQuiet();
     EXPECT_FALSE (window.isVisible());
 

@@ -1,6 +1,6 @@
 #include "midi/MidiInterfaceClass.h"
 #include "support/InMemoryMidiPorts.h"
-#include "support/ChangeCounter.h"
+#include "support/ChangeWatcher.h"
 #include "support/MessageLoop.h"
 #include "support/ScreenProbe.h"
 
@@ -16,7 +16,7 @@ namespace
 
 juce::ComboBox& selectorOf (juce::Component& c)
 {
-    return *screen_probe::find<juce::ComboBox> (c);
+    return *testing_support::find<juce::ComboBox> (c);
 }
 
 struct Entry
@@ -51,11 +51,8 @@ struct Fixture
         : ports (names)
         , midi (ports)
     {
-        midi.addChangeListener (&changes);
         midi.setSize (300, midi.getPreferredHeight());
     }
-
-    ~Fixture() { midi.removeChangeListener (&changes); }
 
     // Picks an entry as the user's choice does, and waits until the component has broadcast it.
     void pick (int id)
@@ -67,7 +64,7 @@ struct Fixture
 
     InMemoryMidiPorts ports;
     MidiInterfaceClass midi;
-    ChangeCounter changes;
+    testing_support::ChangeWatcher changes { midi };
 };
 } // namespace
 

@@ -1,4 +1,4 @@
-#include "support/ChangeCounter.h"
+#include "support/ChangeWatcher.h"
 #include "support/MessageLoop.h"
 #include "transfer/ProgressClass.h"
 
@@ -32,8 +32,7 @@ TEST (ProgressRounding, ShowsAHundredPercentOnlyForTheWhole)
 TEST (ProgressBroadcaster, StoresTheRoundedValueAndBroadcastsOnlyOnAChange)
 {
     ProgressClass progress;
-    ChangeCounter listener;
-    progress.addChangeListener (&listener);
+    testing_support::ChangeWatcher listener (progress);
 
     progress.setProgress (0.125);
     EXPECT_EQ (progress.progress.load(), 0.12);
@@ -47,15 +46,12 @@ TEST (ProgressBroadcaster, StoresTheRoundedValueAndBroadcastsOnlyOnAChange)
     progress.setProgress (0.375);
     ASSERT_TRUE (pumpUntil ([&] { return listener.count == 2; }));
     EXPECT_EQ (progress.progress.load(), 0.38);
-
-    progress.removeChangeListener (&listener);
 }
 
 TEST (ProgressBroadcaster, StatusBroadcastsOnlyWhenItChanges)
 {
     ProgressClass progress;
-    ChangeCounter listener;
-    progress.addChangeListener (&listener);
+    testing_support::ChangeWatcher listener (progress);
 
     EXPECT_EQ (progress.getStatus(), juce::String());
     progress.setStatus ("Uploading firmware");
@@ -68,8 +64,6 @@ TEST (ProgressBroadcaster, StatusBroadcastsOnlyWhenItChanges)
     progress.setStatus ("Update completed");
     ASSERT_TRUE (pumpUntil ([&] { return listener.count == 2; }));
     EXPECT_EQ (progress.getStatus(), "Update completed");
-
-    progress.removeChangeListener (&listener);
 }
 
 TEST (ProgressBroadcaster, StoresValuesWithNoListener)

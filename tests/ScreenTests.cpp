@@ -1,11 +1,12 @@
 #include "screens/ContentComp.h"
+#include "support/ChangeWatcher.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
 #include "support/ScreenProbe.h"
 
 #include <gtest/gtest.h>
 
-using namespace screen_probe;
+using namespace testing_support;
 using testing_support::pumpUntil;
 using testing_support::pumpUntilQuiet;
 
@@ -322,27 +323,17 @@ TEST_F (UpdateScreen, EnablesItsControlsItselfAtAHundredPercent)
     // Called before the screen for the same broadcast (listeners are called last-added first). At
     // the first 100% the thread has not yet given the chooser back: its request for the lock is
     // queued behind this broadcast. It is stopped here, so it never does.
-    struct StopAtAHundredPercent : public juce::ChangeListener
-    {
-        explicit StopAtAHundredPercent (BasicSysexProtocolClass& p)
-            : protocol (p)
-        {
-        }
-
-        void changeListenerCallback (juce::ChangeBroadcaster*) override
-        {
-            if (protocol.progress.load() == 1.0)
-                protocol.signalThreadShouldExit();
-        }
-
-        BasicSysexProtocolClass& protocol;
-    } stopper (*screen->protocol);
-    screen->protocol->addChangeListener (&stopper);
+    auto& protocol = *screen->protocol;
+    const ChangeWatcher stopper (protocol,
+                                 [&protocol]
+                                 {
+                                     if (protocol.progress.load() == 1.0)
+                                         protocol.signalThreadShouldExit();
+                                 });
 
     pickPort (1);
     pressUpdate();
     ASSERT_TRUE (transferEnds());
-    screen->protocol->removeChangeListener (&stopper);
 
     EXPECT_EQ (barValue (*screen), 1.0);
     EXPECT_TRUE (update().isEnabled());
@@ -353,7 +344,7 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
 {
     // Presses update the way a click does, right after the screen has handled a broadcast (it is
     // registered before the screen, so it is called after it), at one moment of the transfer's end.
-    struct Presser : public juce::ChangeListener
+    struct Presser
     {
         enum class Moment
         {
@@ -368,7 +359,7 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
         {
         }
 
-        void changeListenerCallback (juce::ChangeBroadcaster*) override
+        void onChange()
         {
             auto& protocol = *fixture.screen->protocol;
             const bool ending =
@@ -395,6 +386,7 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
         ScreenFixture& fixture;
         Moment moment;
         bool pressed = false, wasRunning = false;
+        const ChangeWatcher watcher { *fixture.screen->protocol, [this] { onChange(); } };
     };
 
     const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
@@ -414,7 +406,6 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
         Presser presser (*this, moment);
         auto& protocol = *screen->protocol;
         protocol.removeChangeListener (screen.get());
-        protocol.addChangeListener (&presser);
         protocol.addChangeListener (screen.get());
 
         pressUpdate();
@@ -437,7 +428,6 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
             EXPECT_EQ (caption(), "Update progress: Update failed: the firmware image is damaged");
         }
 
-        protocol.removeChangeListener (&presser);
         ASSERT_TRUE (transferEnds());
     }
 }

@@ -1,10 +1,10 @@
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/MidiInterfaceClass.h"
-#include "support/ChangeCounter.h"
+#include "support/ChangeWatcher.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
 #include "support/ScreenProbe.h"
-#include "transfer/BasicSysexProtocolClass.h"
+#include "transfer/StandaloneTransfer.h"
 
 #include <gtest/gtest.h>
 
@@ -35,10 +35,9 @@ struct TransferFixture : public ::testing::Test
 {
     TransferFixture()
         : ports ({ "Cantora 2" })
-        , midi (ports)
-        , protocol (std::make_unique<BasicSysexProtocolClass> (&midi, &firmware))
+        , transfer (ports)
     {
-        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
+        testing_support::find<juce::ComboBox> (midi)->setSelectedId (1);
         pumpUntil ([this] { return midi.isConnected(); });
 
         // The object itself, not the owning pointer, which the message thread resets to destroy it
@@ -71,8 +70,7 @@ struct TransferFixture : public ::testing::Test
     {
         device().takenAfterExitRequest = 0;
         const auto start = juce::Time::getMillisecondCounterHiRes();
-        protocol->signalThreadShouldExit();
-        EXPECT_TRUE (protocol->waitForThreadToExit (5000));
+        EXPECT_TRUE (protocol->stop (5000));
 
         EXPECT_LT (millisecondsSince (start), 1000.0);
         EXPECT_LE (device().takenAfterExitRequest, 1);
@@ -107,9 +105,10 @@ struct TransferFixture : public ::testing::Test
     }
 
     InMemoryMidiPorts ports;
-    MidiInterfaceClass midi;
-    EmbeddedFirmware firmware;
-    std::unique_ptr<BasicSysexProtocolClass> protocol;
+    StandaloneTransfer transfer;
+    MidiInterfaceClass& midi = transfer.chooser;
+    EmbeddedFirmware& firmware = transfer.firmware;
+    std::unique_ptr<BasicSysexProtocolClass>& protocol = transfer.protocol;
 
     std::mutex recordLock;
     std::vector<WriteRecord> records;
@@ -143,12 +142,10 @@ TEST_F (TransferOfTheImage, SendsEveryMessageInOrderFromInsideTheImage)
 
 TEST_F (TransferOfTheImage, ProgressClimbsInWholePercentAndReachesTheEndWithTheLastMessage)
 {
-    ChangeCounter listener;
-    protocol->addChangeListener (&listener);
+    testing_support::ChangeWatcher listener (*protocol);
     protocol->startTransfer();
     ASSERT_TRUE (runToEnd());
     pumpUntilQuiet();
-    protocol->removeChangeListener (&listener);
 
     const auto writes = getRecords();
     ASSERT_EQ (writes.size(), 2696u);
@@ -347,7 +344,7 @@ TEST_F (FailingTransfer, APortThatGoesAwayEndsItWithoutClaimingSuccess)
     device().goesAwayAfter = -1;
     device().gone = false;
     pumpUntilQuiet();
-    screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
+    testing_support::find<juce::ComboBox> (midi)->setSelectedId (1);
     ASSERT_TRUE (pumpUntil ([this] { return midi.isConnected(); }));
     protocol->startTransfer();
     EXPECT_EQ (protocol->getStatus(), "Uploading firmware") << "the failure is not shown beside the new 0%";
@@ -370,7 +367,7 @@ TEST_F (FailingTransfer, APortThatFailsAtTheLastMessageOrAfterItNeverReachesComp
          { goneAtTheLastMessage, goneAfterTheLastMessage, stopsAtTheLastMessage, stopsAfterTheLastMessage })
     {
         SCOPED_TRACE (fault);
-        screen_probe::find<juce::ComboBox> (midi)->setSelectedId (1);
+        testing_support::find<juce::ComboBox> (midi)->setSelectedId (1);
         ASSERT_TRUE (pumpUntil ([this] { return midi.isConnected(); }));
         const auto before = (long) device().getNumMessages();
         device().gone = false;
@@ -399,15 +396,15 @@ TEST_F (FailingTransfer, APortThatFailsAtTheLastMessageOrAfterItNeverReachesComp
 TEST_F (FailingTransfer, NoOpenPortIsAFailureNotASuccess)
 {
     InMemoryMidiPorts noPorts;
-    MidiInterfaceClass unconnected (noPorts);
-    BasicSysexProtocolClass transfer (&unconnected, &firmware);
+    StandaloneTransfer unconnected (noPorts);
+    auto& toNoPort = *unconnected.protocol;
 
-    transfer.startTransfer();
-    ASSERT_TRUE (pumpUntil ([&] { return ! transfer.isThreadRunning(); }));
+    toNoPort.startTransfer();
+    ASSERT_TRUE (pumpUntil ([&] { return ! toNoPort.isThreadRunning(); }));
 
-    EXPECT_EQ (transfer.getStatus(), "Update failed: the MIDI port was closed or disconnected");
-    EXPECT_EQ (transfer.progress.load(), 0.0);
-    EXPECT_TRUE (unconnected.isEnabled());
+    EXPECT_EQ (toNoPort.getStatus(), "Update failed: the MIDI port was closed or disconnected");
+    EXPECT_EQ (toNoPort.progress.load(), 0.0);
+    EXPECT_TRUE (unconnected.chooser.isEnabled());
 }
 
 TEST_F (FailingTransfer, ADamagedImageEndsWithNothingReadPastItsEnd)
@@ -442,13 +439,13 @@ TEST_F (FailingTransfer, ADamagedImageEndsWithNothingReadPastItsEnd)
         damaged.size = (juce::uint32) c.image.size();
 
         const auto before = device().getNumMessages();
-        BasicSysexProtocolClass transfer (&midi, &damaged);
-        transfer.startTransfer();
-        ASSERT_TRUE (pumpUntil ([&] { return ! transfer.isThreadRunning(); }));
+        BasicSysexProtocolClass ofTheDamaged (&midi, &damaged);
+        ofTheDamaged.startTransfer();
+        ASSERT_TRUE (pumpUntil ([&] { return ! ofTheDamaged.isThreadRunning(); }));
 
-        EXPECT_EQ (transfer.getStatus(), "Update failed: the firmware image is damaged");
+        EXPECT_EQ (ofTheDamaged.getStatus(), "Update failed: the firmware image is damaged");
         EXPECT_EQ (device().getNumMessages() - before, c.messagesSent);
-        EXPECT_LT (transfer.progress.load(), 1.0);
+        EXPECT_LT (ofTheDamaged.progress.load(), 1.0);
         EXPECT_TRUE (midi.isEnabled());
     }
 }

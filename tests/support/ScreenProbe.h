@@ -3,7 +3,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 /** Finds the parts of a component tree the way a user sees them: by kind, name or text. */
-namespace screen_probe
+namespace testing_support
 {
 template <typename ComponentType>
 ComponentType* find (juce::Component& parent, const std::function<bool (ComponentType&)>& matches = nullptr)
@@ -61,4 +61,4 @@ inline juce::DocumentWindow* topLevelWindow (const juce::String& name)
 
     return nullptr;
 }
-} // namespace screen_probe
+} // namespace testing_support

@@ -1,9 +1,12 @@
-// The test program's entry: the thread that runs the tests is JUCE's message thread.
+// The test programs' one entry: the thread that runs the tests is JUCE's message thread.
 
 #include "FrameworkChecks.h"
+#include "TestMain.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+
+int (*testing_support::runUnderApplicationMain) (int, char**) = nullptr;
 
 int main (int argc, char** argv)
 {
@@ -15,6 +18,12 @@ int main (int argc, char** argv)
 
     testing_support::FrameworkChecks checks;
     int result;
+
+    if (testing_support::runUnderApplicationMain != nullptr)
+    {
+        result = testing_support::runUnderApplicationMain (argc, argv);
+    }
+    else
     {
         const juce::ScopedJuceInitialiser_GUI juce;
         result = RUN_ALL_TESTS();

@@ -19,9 +19,7 @@
 // gives "RESULT status="the port did not open" reason=..." and the ports listed then. Exits 0 only
 // when the last transfer completed, or, with a close, when the close ended everything.
 
-#include "firmware/FirmwareDescriptor.h"
-#include "midi/MidiInterfaceClass.h"
-#include "transfer/BasicSysexProtocolClass.h"
+#include "transfer/StandaloneTransfer.h"
 
 #include <csignal>
 #include <cstdio>
@@ -153,7 +151,7 @@ public:
         for (int i = 0; i < names.size(); ++i)
             std::printf ("port %d: %s\n", i + 1, names[i].toRawUTF8());
 
-        midi = std::make_unique<MidiInterfaceClass> (ports);
+        transfer = std::make_unique<StandaloneTransfer> (ports);
 
         for (int i = 0; i < names.size() && portId == 0; ++i)
             if (names[i].contains (options.portName))
@@ -165,8 +163,7 @@ public:
             return;
         }
 
-        protocol = std::make_unique<BasicSysexProtocolClass> (midi.get(), &firmware);
-        protocol->addChangeListener (this);
+        transfer->protocol->addChangeListener (this);
 
         // The device goes between the listing and the opening: the chooser still offers it.
         if (options.unplugBeforeOpen)
@@ -185,8 +182,7 @@ public:
     ~Sender() override
     {
         stopTimer();
-        protocol = nullptr;
-        midi = nullptr;
+        transfer = nullptr;
     }
 
     int exitCode = 1;
@@ -195,17 +191,17 @@ public:
 private:
     void pickPort()
     {
-        for (auto* child : midi->getChildren())
+        for (auto* child : transfer->chooser.getChildren())
             if (auto* box = dynamic_cast<juce::ComboBox*> (child))
                 box->setSelectedId (portId, juce::sendNotificationSync);
 
-        if (! midi->isConnected())
+        if (! transfer->chooser.isConnected())
         {
             const char* reasons[] = { "none", "in-use", "not-present", "failed" };
             std::printf ("RESULT status=\"the port did not open\" reason=%s\n",
-                         reasons[static_cast<int> (midi->getOpenProblem())]);
+                         reasons[static_cast<int> (transfer->chooser.getOpenProblem())]);
 
-            if (auto* box = dynamic_cast<juce::ComboBox*> (midi->getChildComponent (0)))
+            if (auto* box = dynamic_cast<juce::ComboBox*> (transfer->chooser.getChildComponent (0)))
                 for (int i = 0; i < box->getNumItems(); ++i)
                     std::printf ("listed now: %s\n", box->getItemText (i).toRawUTF8());
 
@@ -216,7 +212,7 @@ private:
         ports.messages = 0;
         ports.confirmMs = 0;
         startTime = now();
-        protocol->startTransfer();
+        transfer->protocol->startTransfer();
     }
 
     // On the unplugging thread.
@@ -232,9 +228,9 @@ private:
 
     void changeListenerCallback (juce::ChangeBroadcaster*) override
     {
-        const auto status = protocol->getStatus();
+        const auto status = transfer->protocol->getStatus();
 
-        if (closeRequested > 0 || protocol->getOutcome() == ProtocolBaseClass::Outcome::uploading ||
+        if (closeRequested > 0 || transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::uploading ||
             status == shownStatus)
             return;
 
@@ -253,7 +249,7 @@ private:
 
     void timerCallback() override
     {
-        if (protocol->isThreadRunning())
+        if (transfer->protocol->isThreadRunning())
             return;
 
         if (waitingForRetry)
@@ -270,7 +266,7 @@ private:
         }
 
         stopTimer();
-        const bool completed = protocol->getOutcome() == ProtocolBaseClass::Outcome::completed;
+        const bool completed = transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::completed;
 
         // The close comes at its time, whatever the transfer did meanwhile.
         if (options.closeAfterUnplugMs >= 0)
@@ -294,8 +290,7 @@ public:
     void closeAsTheWindowDoes()
     {
         closeRequested = now();
-        protocol->signalThreadShouldExit();
-        const bool ended = protocol->waitForThreadToExit (5000);
+        const bool ended = transfer->protocol->stop (5000);
         std::printf ("CLOSE after_unplug_ms=%.0f thread_ended=%d wait_ms=%.1f\n",
                      ports.unplugTime > 0 ? closeRequested - ports.unplugTime : -1.0, ended ? 1 : 0,
                      now() - closeRequested);
@@ -315,9 +310,7 @@ private:
 
     const Options& options;
     ObservedPorts ports;
-    EmbeddedFirmware firmware;
-    std::unique_ptr<MidiInterfaceClass> midi;
-    std::unique_ptr<BasicSysexProtocolClass> protocol;
+    std::unique_ptr<StandaloneTransfer> transfer;
     int portId = 0;
     double startTime = 0;
     juce::String shownStatus;
