@@ -71,16 +71,10 @@ ContentComp::~ContentComp()
     updateButton->removeListener (this);
     helpButton->removeListener (this);
 
-    progressLabel = nullptr;
-    portNoticeLabel = nullptr;
-    standInLabel = nullptr;
-    progressBar = nullptr;
-    updateButton = nullptr;
-    helpButton = nullptr;
-    titleLabel = nullptr;
-    step1Label = nullptr;
-    step2Label = nullptr;
-    midiInterface = nullptr;
+    // The children, then what the screen owns besides; the thread that used them has ended.
+    const auto deleteAll = [] (auto&... owned) { (owned.reset(), ...); };
+    deleteAll (progressLabel, portNoticeLabel, standInLabel, progressBar, updateButton, helpButton,
+               titleLabel, step1Label, step2Label, midiInterface);
 
     descriptor = nullptr;
     helpWindow = nullptr;

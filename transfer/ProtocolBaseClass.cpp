@@ -31,23 +31,15 @@ bool ProtocolBaseClass::stop (int timeoutMilliseconds)
 
 juce::String ProtocolBaseClass::statusText (Outcome outcome)
 {
-    switch (outcome)
-    {
-        case Outcome::none:
-            return {};
-        case Outcome::uploading:
-            return "Uploading firmware";
-        case Outcome::completed:
-            return "Update completed";
-        case Outcome::portFailed:
-            return "Update failed: the MIDI port was closed or disconnected";
-        case Outcome::deviceStopped:
-            return "Update failed: the device stopped taking data";
-        case Outcome::imageDamaged:
-            return "Update failed: the firmware image is damaged";
-    }
+    // In the order of the enumeration.
+    static const char* const texts[] = { "",
+                                         "Uploading firmware",
+                                         "Update completed",
+                                         "Update failed: the MIDI port was closed or disconnected",
+                                         "Update failed: the device stopped taking data",
+                                         "Update failed: the firmware image is damaged" };
 
-    return {};
+    return texts[static_cast<size_t> (outcome)];
 }
 
 bool ProtocolBaseClass::isFailure (Outcome outcome) noexcept

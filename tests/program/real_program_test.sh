@@ -14,12 +14,8 @@ run_on_own_x_server "$0" "$@"
 
 program=$1
 case_name=$2
-# The title and the click points of this build.
-# shellcheck source=/dev/null
-source "$CANTORA_FACTS"
-title=$CANTORA_TITLE
-# shellcheck disable=SC2086 # a point is two numbers
-click_at() { xdotool mousemove --window "$window" $1 click 1; }
+# shellcheck source=tools/lib/program.sh
+source "$(dirname "$0")/../../tools/lib/program.sh"
 # How long the program may take to end after a close request: one second, longer for sanitizer builds,
 # whose exit runs the sanitizer's own checks.
 exit_bound=${CANTORA_EXIT_BOUND_S:-1}

@@ -86,6 +86,14 @@ capture_end() {
 field() { grep "^$2" "$1" | tail -n 1 | sed -n "s/.* $3=\\([^ ]*\\).*/\\1/p" | tr -d '"'; }
 status_of() { grep "^RESULT" "$1" | tail -n 1 | sed -n 's/.*status="\([^"]*\)".*/\1/p'; }
 
+# After a close as the window's close button does it (its name given): the sender must have ended with
+# 0 within a second of the close.
+report_close() {
+    close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
+    echo "E2E fault=\"$1\" exit=$sent close_to_exit_ms=$close_ms $(grep '^CLOSE' /tmp/send.log) $compared"
+    [ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail "$1: exit $sent, $close_ms ms"
+}
+
 # run_sender NAME COMMAND...: sends while the device side captures; sets ms, intact, compared.
 run_sender() {
     name=$1; shift
@@ -174,9 +182,7 @@ capture_start
 timeout 30 send_firmware --udc $udc --unplug-at $middle --close-after-unplug-ms 1000 "Cantora" > /tmp/send.log 2>&1
 sent=$?
 capture_end
-close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
-echo "E2E fault=\"close 1 s after an unplug\" exit=$sent close_to_exit_ms=$close_ms $(grep '^CLOSE' /tmp/send.log)"
-[ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail "close after unplug: exit $sent, $close_ms ms"
+report_close "close 1 s after an unplug"
 plug
 
 # Unplugged in the middle, plugged in again, and retried in the same process: the whole image.
@@ -298,9 +304,7 @@ kill -USR1 $sender
 wait $sender
 sent=$?
 device_stop
-close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
-echo "E2E fault=\"close during a stall\" exit=$sent close_to_exit_ms=$close_ms $(grep '^CLOSE' /tmp/send.log) $compared"
-[ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail "close during a stall: exit $sent, $close_ms ms"
+report_close "close during a stall"
 plug
 
 # ---------------------------------------------------------------------------------------------------

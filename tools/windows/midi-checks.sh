@@ -7,38 +7,20 @@
 # driver's log and capture, the program's exit, and the caption under the bar (read from a screenshot
 # taken after the window has been made to paint itself). Prints a table of the figures.
 set -uo pipefail
-here=$(dirname "$0")
-# shellcheck source=tools/lib/common.sh
-source "$here/../lib/common.sh"
 # shellcheck source=tools/lib/wine.sh
-source "$here/../lib/wine.sh"
-run_on_own_x_server "$0" "$@"
+source "$(dirname "$0")/../lib/wine.sh"
 
 program=$1
 driver=$2
 redraw=$3
 image=$4
 
-# The title and the click points of this build (CANTORA_FACTS names its facts file).
-# shellcheck source=/dev/null
-source "$CANTORA_FACTS"
-title=$CANTORA_TITLE
-# shellcheck disable=SC2086 # a point is two numbers
-click_at() { xdotool mousemove --window "$window" $1 click 1; }
 work=$(mktemp -d)
 pid=""
 failed=0
 results=()
 
-cleanup() {
-    local status=$?
-    [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
-    wine_prefix_remove
-    rm -rf "$work"
-    [ "$status" -ne 0 ] && failed=1
-    exit "$failed"
-}
-trap cleanup EXIT
+trap 'wine_check_cleanup "$work"' EXIT
 
 fail() {
     echo "FAIL: $*"

@@ -5,33 +5,16 @@
 # installed program and closes it, removes it and finds none of its files left; then installs it and
 # LATER.msi (the same program built as the next version) and finds one product installed, the later.
 set -uo pipefail
-here=$(dirname "$0")
-# shellcheck source=tools/lib/common.sh
-source "$here/../lib/common.sh"
 # shellcheck source=tools/lib/wine.sh
-source "$here/../lib/wine.sh"
-run_on_own_x_server "$0" "$@"
+source "$(dirname "$0")/../lib/wine.sh"
 
 msi=$1
 later=$2
 
-# The title and the click points of this build (CANTORA_FACTS names its facts file).
-# shellcheck source=/dev/null
-source "$CANTORA_FACTS"
-title=$CANTORA_TITLE
-# shellcheck disable=SC2086 # a point is two numbers
-click_at() { xdotool mousemove --window "$window" $1 click 1; }
 pid=""
 failed=0
 
-cleanup() {
-    local status=$?
-    [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
-    wine_prefix_remove
-    [ "$status" -ne 0 ] && failed=1
-    exit "$failed"
-}
-trap cleanup EXIT
+trap wine_check_cleanup EXIT
 
 fail() { echo "FAIL: $*"; failed=1; exit 1; }
 wine_prefix_make

@@ -8,36 +8,18 @@
 # runs whole, and cantora_app_tests.exe once per test.
 # Every process it starts ends by its id on every path, and the Wine prefix goes with the run.
 set -uo pipefail
-here=$(dirname "$0")
-# shellcheck source=tools/lib/common.sh
-source "$here/../lib/common.sh"
 # shellcheck source=tools/lib/wine.sh
-source "$here/../lib/wine.sh"
-run_on_own_x_server "$0" "$@"
+source "$(dirname "$0")/../lib/wine.sh"
 
 program=$1
 tests=$2
 failing_dxgi=$3
 
-# The title and the click points of this build (CANTORA_FACTS names its facts file).
-# shellcheck source=/dev/null
-source "$CANTORA_FACTS"
-title=$CANTORA_TITLE
-# shellcheck disable=SC2086 # a point is two numbers
-click_at() { xdotool mousemove --window "$window" $1 click 1; }
 pid=""
 failed=0
 log=$(mktemp)
 
-cleanup() {
-    local status=$?
-    [ -n "$pid" ] && kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
-    wine_prefix_remove
-    rm -f "$log"
-    [ "$status" -ne 0 ] && failed=1
-    exit "$failed"
-}
-trap cleanup EXIT
+trap 'wine_check_cleanup "$log"' EXIT
 
 fail() {
     echo "FAIL: $*"
