@@ -46,12 +46,10 @@ trap cleanup EXIT
 # Reports a failure and ends the case at once.
 fail() { echo "FAIL: $*"; failed=1; exit 1; }
 
-find_window() { xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n 1; }
-program_window_shown() { window=$(find_window "$title"); [ -n "$window" ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 focused() { [ "$(xdotool getwindowfocus 2> /dev/null)" = "$window" ]; }
 activate() { xdotool windowactivate "$window" 2> /dev/null; [ "$(xdotool getactivewindow 2> /dev/null)" = "$window" ]; }
-help_shown() { [ -n "$(find_window "Firmware Update Help")" ]; }
+help_shown() { [ -n "$(window_titled "Firmware Update Help")" ]; }
 help_hidden() { ! help_shown; }
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep "window id" > /dev/null; }
 wm_ended() { ! kill -0 "$wm" 2> /dev/null; }
@@ -141,7 +139,7 @@ case "$case_name" in
         # Both windows carry the program's icon, which the task bar and the window switcher read.
         # (grep reads all of xprop's output: with -q it would stop early and, under pipefail, fail xprop.)
         icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep 'Icon (64 x 64)' > /dev/null; }
-        help_icon() { local help; help=$(find_window "Firmware Update Help"); [ -n "$help" ] && icon "$help"; }
+        help_icon() { local help; help=$(window_titled "Firmware Update Help"); [ -n "$help" ] && icon "$help"; }
         icon "$window" || fail "the main window carries no icon"
         # The desktop entry ties the window to its launcher by the window's class.
         wm_class=$(xprop -id "$window" WM_CLASS 2> /dev/null | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')

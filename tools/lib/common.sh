@@ -21,5 +21,9 @@ run_on_own_x_server() {
     exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$@"
 }
 
+# Starts a step of a long script, with the seconds since $began.
+# shellcheck disable=SC2154 # began is the calling script's
+step() { echo; echo "== $1 ($(( $(date +%s) - began )) s)"; }
+
 # The sudo prefix for a command that needs root: none when the script already runs as root.
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

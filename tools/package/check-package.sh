@@ -11,8 +11,9 @@ build=$top/build-package
 root=$build/root
 cd "$top"
 
+# shellcheck source=tools/lib/common.sh
+source "$top/tools/lib/common.sh"
 began=$(date +%s)
-step() { echo; echo "== $1 ($(( $(date +%s) - began )) s)"; }
 
 step "Packages"
 tools/install-deps.sh g++ cmake ninja-build pkg-config make juce-modules-source libasound2-dev librsvg2-bin \

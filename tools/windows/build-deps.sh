@@ -3,6 +3,8 @@
 # packages: libpng and libjpeg-turbo. Once per prefix: a prefix that has both is left as it is.
 #   build-deps.sh PREFIX
 set -euo pipefail
+# shellcheck source=tools/lib/common.sh
+source "$(dirname "$0")/../lib/common.sh"
 
 prefix=$(mkdir -p "$1" && cd "$1" && pwd)
 [ -f "$prefix/lib/libpng.a" ] && [ -f "$prefix/lib/libjpeg.a" ] && exit 0
@@ -15,15 +17,14 @@ rm -rf "$work" && mkdir -p "$work"
 # that answered 404.
 sources=/etc/apt/sources.list.d/cantora-deb-src.sources
 if ! apt-get source --print-uris libpng1.6 > /dev/null 2>&1; then
-    if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-    "${sudo[@]}" tee "$sources" > /dev/null <<SOURCES
+    as_root tee "$sources" > /dev/null <<SOURCES
 Types: deb-src
 URIs: http://deb.debian.org/debian
 Suites: bookworm bookworm-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    "${sudo[@]}" apt-get update -q
+    as_root apt-get update -q
 fi
 
 cd "$work"

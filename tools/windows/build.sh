@@ -9,7 +9,8 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 out=$top/build-windows
 cd "$top"
 
-step() { echo; echo "== $1 ($(( $(date +%s) - began )) s)"; }
+# shellcheck source=tools/lib/common.sh
+source "$top/tools/lib/common.sh"
 began=$(date +%s)
 
 step "Packages"

@@ -30,7 +30,6 @@ fail() {
     exit 1
 }
 
-find_window() { window=$(xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | head -n 1); [ -n "$window" ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 logged() { grep -q -- "$1" "$work/driver.log" 2> /dev/null; }
 count_logged() { local n; n=$(grep -c -- "$1" "$work/driver.log" 2> /dev/null); echo "${n:-0}"; }
@@ -50,10 +49,10 @@ start_program() {
         CANTORA_MIDI_CAPTURE="$(winepath -w "$work/capture.bin" 2> /dev/null)" \
         CANTORA_MIDI_MESSAGES="$messages" "$@" wine "$program" > "$work/program.log" 2>&1 &
     pid=$!
-    wait_until 30 find_window || fail "no window titled '$title'"
+    wait_until 30 program_window_shown || fail "no window titled '$title'"
     # Wine replaces the first X window that carries the title: look it up again.
     sleep 0.3
-    wait_until 10 find_window || fail "no window titled '$title'"
+    wait_until 10 program_window_shown || fail "no window titled '$title'"
 }
 
 # STEP1 and STEP2 as a user does them: the port box (a click opens its list, where the driver's port

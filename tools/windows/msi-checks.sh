@@ -72,11 +72,10 @@ echo "its icon: $icon"
 start=$(now_ms)
 wine "C:\\Program Files\\Cantora 2 Updater\\Cantora 2 Updater.exe" > /dev/null 2>&1 &
 pid=$!
-find_window() { window=$(xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | head -n 1); [ -n "$window" ]; }
-wait_until 30 find_window || fail "the installed program showed no window"
+wait_until 30 program_window_shown || fail "the installed program showed no window"
 echo "the installed program showed its window after $(( $(now_ms) - start )) ms"
 sleep 0.3
-wait_until 10 find_window
+wait_until 10 program_window_shown
 click_at "$CANTORA_CLOSE_BUTTON"
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 wait_until 10 program_ended || fail "the installed program did not end on its close button"

@@ -28,7 +28,6 @@ fail() {
     exit 1
 }
 
-find_window() { window=$(xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | head -n 1); [ -n "$window" ]; }
 count_windows() { xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | wc -l; }
 one_window() { [ "$(count_windows)" -eq 1 ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
@@ -49,7 +48,7 @@ start_program() {
             shown_ms=$(( $(now_ms) - start ))
             # Wine replaces the first X window that carries the title: look it up again.
             sleep 0.3
-            wait_until 10 find_window || fail "no window titled '$title'"
+            wait_until 10 program_window_shown || fail "no window titled '$title'"
             return 0
         fi
         wait "$pid"
