@@ -1,8 +1,13 @@
 #include "ContentComp.h"
 #include "WindowBackground.h"
 
+ContentComp::ContentComp (MainWindow* owner, juce::String commandLine, MidiPortList& ports)
+    : ContentComp (owner, commandLine, ports, nullptr)
+{
+}
+
 ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepted, not used*/,
-                          MidiPortList& ports)
+                          MidiPortList& ports, const FirmwareDescriptor* imageToSend)
     : mainWindow (owner)
 {
     // The framework's default look draws labels and editors in light text for dark windows, which
@@ -16,7 +21,8 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepte
     descriptor = std::make_unique<EmbeddedFirmware>();
     descriptor->name = "Cantora 2";
 
-    protocol = std::make_unique<BasicSysexProtocolClass> (midiInterface.get(), descriptor.get());
+    protocol = std::make_unique<BasicSysexProtocolClass> (
+        midiInterface.get(), imageToSend != nullptr ? imageToSend : descriptor.get());
 
     addAndMakeVisible (midiInterface.get());
     protocol->addChangeListener (this);

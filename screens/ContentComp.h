@@ -16,6 +16,11 @@ public:
         MIDI output ports; tests pass ports of their own. */
     ContentComp (MainWindow* owner, juce::String commandLine,
                  MidiPortList& ports = MidiPortList::getPlatformPorts());
+
+    /** For tests: sends imageToSend, which must outlive the screen, instead of the compiled-in firmware
+        (which the screen still carries and names); null sends the compiled-in firmware. */
+    ContentComp (MainWindow* owner, juce::String commandLine, MidiPortList& ports,
+                 const FirmwareDescriptor* imageToSend);
     ~ContentComp() override;
 
     void resized() override;

@@ -21,7 +21,7 @@ struct ScreenFixture : public ::testing::Test
 {
     ScreenFixture()
         : ports ({ "Cantora 2", "Other port" })
-        , screen (std::make_unique<ContentComp> (nullptr, "--ignored", ports))
+        , screen (std::make_unique<ContentComp> (nullptr, "--ignored", ports, &image))
     {
         screen->setSize (642, 366);
 
@@ -99,6 +99,8 @@ struct ScreenFixture : public ::testing::Test
     }
 
     InMemoryMidiPorts ports;
+    FirmwareDescriptor image =
+        EmbeddedFirmware(); // what the screen sends: the carried image, unless a test changes it
     std::unique_ptr<ContentComp> screen;
 };
 } // namespace
@@ -275,10 +277,8 @@ TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndDisconnectedAndARetryCo
 TEST_F (UpdateScreen, ADamagedImageShowsTheFailureAndKeepsThePort)
 {
     const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
-    const auto* carriedData = screen->descriptor->data;
-    const auto carriedSize = screen->descriptor->size;
-    screen->descriptor->data = damaged;
-    screen->descriptor->size = sizeof (damaged);
+    image.data = damaged;
+    image.size = sizeof (damaged);
 
     pickPort (1);
     pressUpdate();
@@ -289,8 +289,7 @@ TEST_F (UpdateScreen, ADamagedImageShowsTheFailureAndKeepsThePort)
     EXPECT_TRUE (update().isEnabled());
     EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightGreen);
 
-    screen->descriptor->data = carriedData;
-    screen->descriptor->size = carriedSize;
+    image = EmbeddedFirmware();
     pressUpdate();
     ASSERT_TRUE (transferEnds());
     expectImageReceived (1);
@@ -390,8 +389,7 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
     };
 
     const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
-    const auto* carriedData = screen->descriptor->data;
-    const auto carriedSize = screen->descriptor->size;
+    const EmbeddedFirmware carried;
     pickPort (1);
 
     for (auto moment :
@@ -400,8 +398,8 @@ TEST_F (UpdateScreen, PressingUpdateAsATransferEndsNeverLeavesTheControlsDisable
     {
         SCOPED_TRACE ((int) moment);
         const bool fails = moment == Presser::Moment::atAFailureWhileTheThreadFinishes;
-        screen->descriptor->data = fails ? damaged : carriedData;
-        screen->descriptor->size = fails ? (juce::uint32) sizeof (damaged) : carriedSize;
+        image.data = fails ? damaged : carried.data;
+        image.size = fails ? (juce::uint32) sizeof (damaged) : carried.size;
 
         Presser presser (*this, moment);
         auto& protocol = *screen->protocol;
@@ -536,7 +534,7 @@ TEST_F (UpdateScreen, RendersItsRows)
     window.addAndMakeVisible (background);
     background.toBack();
 
-    const auto image = window.createComponentSnapshot (window.getLocalBounds());
+    const auto snapshot = window.createComponentSnapshot (window.getLocalBounds());
 #ifdef CANTORA_TEST_OUTPUT_DIR
     const juce::File folder (CANTORA_TEST_OUTPUT_DIR);
 #else
@@ -545,7 +543,7 @@ TEST_F (UpdateScreen, RendersItsRows)
     const auto file = folder.getChildFile ("update-screen-642x366.png");
     file.deleteFile();
     juce::FileOutputStream out (file);
-    ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
+    ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (snapshot, out));
 
     // The light red update button (drawn half transparent while disabled), the white bar and the window
     // colour between the rows.
@@ -555,12 +553,12 @@ TEST_F (UpdateScreen, RendersItsRows)
                    std::abs (a.getBlue() - b.getBlue()) <
                40;
     };
-    EXPECT_TRUE (isNear (image.getPixelAt (600, 222),
+    EXPECT_TRUE (isNear (snapshot.getPixelAt (600, 222),
                          juce::Colour (0xFFEFF2F3).overlaidWith (lightRed.withMultipliedAlpha (0.5f))))
-        << image.getPixelAt (600, 222).toString();
-    EXPECT_TRUE (isNear (image.getPixelAt (300, 240), juce::Colours::white))
-        << image.getPixelAt (300, 240).toString();
-    EXPECT_TRUE (isNear (image.getPixelAt (5, 300), juce::Colour (0xFFEFF2F3)));
+        << snapshot.getPixelAt (600, 222).toString();
+    EXPECT_TRUE (isNear (snapshot.getPixelAt (300, 240), juce::Colours::white))
+        << snapshot.getPixelAt (300, 240).toString();
+    EXPECT_TRUE (isNear (snapshot.getPixelAt (5, 300), juce::Colour (0xFFEFF2F3)));
 
     window.removeChildComponent (screen.get());
 }
