@@ -9,8 +9,10 @@ BasicSysexProtocolClass::BasicSysexProtocolClass (InterfaceBaseClass* interfaceT
 
 BasicSysexProtocolClass::~BasicSysexProtocolClass()
 {
-    // Every wait of the thread gives up on an exit request, the port's included, so this wait is
-    // short. It has no limit: a thread killed in the middle of a send would go on to use freed memory.
+    // Every wait of the thread gives up on an exit request, the port's included, so this wait is short;
+    // only a driver call that never returns could keep it, and the program's window ends the process
+    // before it gets here then. It has no limit: a thread killed in the middle of a send would go on to
+    // use freed memory.
     stopThread (-1);
 }
 
