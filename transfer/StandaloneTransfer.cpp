@@ -1,5 +1,6 @@
 #include "StandaloneTransfer.h"
 
+// Only the firmware's address is taken here; the member is built before the transfer that uses it.
 StandaloneTransfer::StandaloneTransfer (MidiPortList& ports)
     : StandaloneTransfer (ports, firmware)
 {
