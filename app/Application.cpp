@@ -11,9 +11,10 @@ void Application::initialise (const juce::String& commandLine)
     }
 
     mainWindow = std::make_unique<MainWindow> (commandLine, ports);
-    mainWindow->centreWithSize (650, 400);
+    mainWindow->centreWithSize (MainWindow::width, MainWindow::height);
     mainWindow->setVisible (true);
-    mainWindow->setResizeLimits (650, 400, 650, 400);
+    mainWindow->setResizeLimits (MainWindow::width, MainWindow::height, MainWindow::width,
+                                 MainWindow::height);
 }
 
 void Application::shutdown()

@@ -14,6 +14,10 @@ MainWindow::MainWindow (juce::String commandLine, MidiPortList& ports)
     setName (composeTitle (*contentComp->descriptor));
     setProgramIcon (*this);
 
+    // Sized and centred before it first shows: a window manager that is slow to take the window on
+    // can keep the size and place it had when shown (the framework's 128 x 128, top left), and drop
+    // the application's centring that follows.
+    centreWithSize (width, height);
     setVisible (true);
 }
 

@@ -20,6 +20,9 @@ public:
     /** The update screen, owned through the window's content slot. */
     ContentComp* contentComp = nullptr;
 
+    /** The window's fixed size, border and title bar included. */
+    static constexpr int width = 650, height = 400;
+
     /** How long a close waits for the transfer thread to end before it ends the process instead. */
     static constexpr int stopWaitMilliseconds = 400;
 

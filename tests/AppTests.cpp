@@ -113,6 +113,16 @@ TEST (MainWindowTitle, ShowsTheBuildOnlyWhenThereIsOne)
     EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 7).getBuildSuffix(), " B7");
 }
 
+TEST (MainWindowWhenItFirstShows, IsAlready650x400InTheMiddleOfTheScreen)
+{
+    // A window manager slow to take the window on can keep the size and place it first showed with.
+    MainWindow window ({}, testPorts());
+    ASSERT_TRUE (window.isShowing());
+    EXPECT_EQ (window.getBounds().withZeroOrigin(), juce::Rectangle<int> (650, 400));
+    const auto middle = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea.getCentre();
+    EXPECT_LE (window.getBounds().getCentre().getDistanceFrom (middle), 1);
+}
+
 TEST_F (OpenWindow, IsFixedAt650x400WithTheScreenInsideAndGoesAtShutdown)
 {
     ASSERT_NE (window, nullptr);
