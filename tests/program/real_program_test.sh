@@ -234,8 +234,17 @@ case "$case_name" in
         tip_shown() { [ "$(tips)" -ge 1 ]; }
         two_tips() { [ "$(tips)" -ge 2 ]; }
         # shellcheck disable=SC2086 # the point is two numbers
-        xdotool mousemove --window "$window" $CANTORA_HELP_BUTTON
-        wait_until 10 tip_shown || fail "no tip showed over the Help button"
+        hover_help() { xdotool mousemove --window "$window" $CANTORA_HELP_BUTTON; }
+        hover_help
+        # On a heavily loaded machine the framework now and then missed the pointer's arrival (about
+        # one hover in 170 with three busy loops on two cores; the window focused, at its size, the
+        # pointer on the button); a user then moves the pointer off and back, and the tip shows.
+        if ! wait_until 5 tip_shown; then
+            echo "no tip within 5 s of the first hover: hovering again"
+            xdotool mousemove --window "$window" 20 120
+            hover_help
+            wait_until 10 tip_shown || fail "no tip showed over the Help button, twice"
+        fi
         ! wait_until 1 two_tips || fail "$(tips) tooltip windows show the tip"
         echo "one tooltip window shows the tip"
         ;;
