@@ -33,6 +33,14 @@ int findPickedPort (const std::vector<ListedPort>& listed, std::size_t picked,
     const auto& wanted = listed[picked];
     const auto sameDevice = [&] (const ListedPort& p)
     { return p.name == wanted.name && p.device == wanted.device; };
+    const auto sameName = [&] (const ListedPort& p) { return p.name == wanted.name; };
+
+    // With no identity of its own, a port is told from its twins by its name alone, or not at all:
+    // its number may already belong to a twin, since numbers move when a device comes or goes.
+    const bool nameTellsApart = onlyMatch (listed, sameName) >= 0;
+
+    if (wanted.device.empty() && ! nameTellsApart)
+        return -1;
 
     for (std::size_t i = 0; i < present.size(); ++i)
         if (present[i].address == wanted.address && sameDevice (present[i]))
@@ -43,9 +51,7 @@ int findPickedPort (const std::vector<ListedPort>& listed, std::size_t picked,
             return moved;
 
     // By name alone only where the name alone told the device apart when the user picked it.
-    const auto sameName = [&] (const ListedPort& p) { return p.name == wanted.name; };
-
-    if (onlyMatch (listed, sameName) < 0)
+    if (! nameTellsApart)
         return -1;
 
     return onlyMatch (present, sameName);

@@ -10,7 +10,13 @@
 
 #include <cerrno>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <vector>
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -201,6 +207,11 @@ TEST (PickedPort, IsFoundWhereItIsNowAndNeverOnAnotherDeviceOfTheSameName)
     const std::vector<ListedPort> listed { { "0", "Cantora 2", "" }, { "1", "Synth", "" } };
     EXPECT_EQ (findPickedPort (listed, 0, { { "0", "Synth", "" }, { "1", "Cantora 2", "" } }), 1);
     EXPECT_EQ (findPickedPort (listed, 0, { { "0", "Synth", "" } }), -1);
+
+    // Twins with no identity: once the list has changed, the number may be the twin's.
+    const std::vector<ListedPort> twins { { "0", "Cantora 2", "" }, { "1", "Cantora 2", "" } };
+    EXPECT_EQ (findPickedPort (twins, 0, { { "0", "Cantora 2", "" } }), -1) << "the twin moved to its number";
+    EXPECT_EQ (findPickedPort (twins, 1, twins), -1);
 }
 
 TEST (RawMidiPortNames, NameTheDeviceOrSubdeviceAndTheAddress)
@@ -213,6 +224,46 @@ TEST (RawMidiPortNames, NameTheDeviceOrSubdeviceAndTheAddress)
 }
 
 #ifdef __linux__
+TEST (SoundCardIdentity, IsTheDevicesPlaceAndNeverACutLongName)
+{
+    namespace fs = std::filesystem;
+    const auto sys = fs::temp_directory_path() / ("cantora-sysfs-" + std::to_string (::getpid()));
+    const auto write = [] (const fs::path& file, const char* text)
+    {
+        fs::create_directories (file.parent_path());
+        std::ofstream (file) << text << "\n";
+    };
+    const auto card = [&] (int number, const fs::path& device)
+    {
+        fs::create_directories (device);
+        fs::create_directories (sys / "class/sound" / ("card" + std::to_string (number)));
+        fs::create_symlink (device, sys / "class/sound" / ("card" + std::to_string (number)) / "device");
+    };
+
+    const auto hub = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+    write (hub / "busnum", "1");
+    write (hub / "devpath", "2");
+    write (hub / "1-2.4/busnum", "1");
+    write (hub / "1-2.4/devpath", "2.4");
+    write (hub / "1-2.4/serial", "A1");
+    card (1, hub / "1-2:1.0");
+    card (2, hub / "1-2.4/1-2.4:1.0");
+    card (3, sys / "devices/platform/snd_virmidi.0");
+
+    const std::string cut = "Korvane Instruments Manufacturing Company of Sound Devices Cantora 2 at usb-d";
+    EXPECT_EQ (soundCardIdentity (sys.string(), 1, cut), "usb 1-2") << "the long name plays no part";
+    EXPECT_EQ (soundCardIdentity (sys.string(), 2, cut), "usb 1-2.4 serial A1") << "behind a hub";
+    EXPECT_EQ (soundCardIdentity (sys.string(), 3, "Virtual MIDI Card 1"), "devices/platform/snd_virmidi.0");
+
+    // With no sysfs entry, a whole long name still tells the place; a cut one tells nothing.
+    const std::string whole = "Korvane Cantora 2 at usb-0000:00:14.0-2, high speed";
+    EXPECT_EQ (soundCardIdentity (sys.string(), 4, whole), whole);
+    EXPECT_EQ (soundCardIdentity (sys.string(), 4, cut), "");
+    EXPECT_EQ (soundCardIdentity (sys.string(), 4, "Virtual MIDI Card 1"), "");
+
+    fs::remove_all (sys);
+}
+
 TEST (AlsaRawMidiPorts, AnOutputNotListedDoesNotOpen)
 {
     // This machine may have no sound cards at all; opening a position not in the list must fail cleanly.

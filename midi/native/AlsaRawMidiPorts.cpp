@@ -357,9 +357,9 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
         if (control.ctl == nullptr || snd_ctl_card_info (control.ctl, cardInfo) < 0)
             continue;
 
-        // The long name of a USB card holds its USB path, which stays when the device comes back
-        // under another card number and differs between two devices of the same kind.
-        const std::string device = snd_ctl_card_info_get_longname (cardInfo);
+        // The device's place, which stays when it comes back under another card number and differs
+        // between two devices of the same kind.
+        const auto device = soundCardIdentity ("/sys", card, snd_ctl_card_info_get_longname (cardInfo));
         const bool usbMidi = std::string (snd_ctl_card_info_get_driver (cardInfo)) == "USB-Audio";
 
         for (int number = -1; snd_ctl_rawmidi_next_device (control.ctl, &number) == 0 && number >= 0;)
