@@ -1,11 +1,50 @@
 #include "MidiInterfaceClass.h"
 
+namespace
+{
+/** The port selector, which assistive technology hears by its title ("MIDI output port") with the
+    port shown as its value; the framework's own combo box is titled by the entry it shows. */
+class PortSelector : public juce::ComboBox
+{
+public:
+    using juce::ComboBox::ComboBox;
+
+private:
+    struct ShownPort : public juce::AccessibilityTextValueInterface
+    {
+        explicit ShownPort (juce::ComboBox& boxToRead)
+            : box (boxToRead)
+        {
+        }
+
+        bool isReadOnly() const override { return true; }
+        juce::String getCurrentValueAsString() const override { return box.getText(); }
+        void setValueAsString (const juce::String&) override {}
+
+        juce::ComboBox& box;
+    };
+
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override
+    {
+        return std::make_unique<juce::AccessibilityHandler> (
+            *this, juce::AccessibilityRole::comboBox,
+            juce::AccessibilityActions()
+                .addAction (juce::AccessibilityActionType::press, [this] { showPopup(); })
+                .addAction (juce::AccessibilityActionType::showMenu, [this] { showPopup(); }),
+            juce::AccessibilityHandler::Interfaces { std::make_unique<ShownPort> (*this) });
+    }
+};
+} // namespace
+
 MidiInterfaceClass::MidiInterfaceClass (MidiPortList& portsToUse)
     : ports (portsToUse)
 {
-    outputSelector = std::make_unique<juce::ComboBox> ("Output Selector");
+    outputSelector = std::make_unique<PortSelector> ("Output Selector");
     addAndMakeVisible (outputSelector.get());
     outputSelector->setColour (juce::ComboBox::buttonColourId, juce::Colours::white);
+    outputSelector->setTitle ("MIDI output port");
+    outputSelector->setDescription (
+        "The port of the device to update. Once it is open, the update button turns green.");
 
     outputLabel = std::make_unique<juce::Label> (juce::String(), "Select an output device:");
     outputLabel->attachToComponent (outputSelector.get(), false);
@@ -129,17 +168,20 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
             portState = PortResult::ok;
             auto opened = ports.openOutput (id - 1);
             midiOutput = std::move (opened.port);
-            openProblem = opened.problem;
+            openProblem = midiOutput != nullptr ? MidiPortList::OpenProblem::none
+                          : opened.problem != MidiPortList::OpenProblem::none
+                              ? opened.problem
+                              : MidiPortList::OpenProblem::failed;
+            openErrorText = opened.errorText;
         }
 
-        // A port held by another program, or a device that is gone or can no longer be told from
-        // another of its name: back to "(Disconnected)", so that picking it again tries again. A
-        // device not found is looked for in a list taken anew.
+        // A port that did not open: back to "(Disconnected)", so that picking it again tries again
+        // (the selector announces no pick of the entry it already shows). A device that is gone, or
+        // can no longer be told from another of its name, is looked for in a list taken anew.
         if (openProblem == MidiPortList::OpenProblem::notPresent)
             listPorts();
 
-        if (openProblem == MidiPortList::OpenProblem::inUse ||
-            openProblem == MidiPortList::OpenProblem::notPresent)
+        if (midiOutput == nullptr)
             outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
     }
     else if (id == numOutputs + 1)
@@ -148,6 +190,7 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
         midiOutput = nullptr;
         portState = PortResult::ok;
         openProblem = MidiPortList::OpenProblem::none;
+        openErrorText = {};
     }
     else
     {

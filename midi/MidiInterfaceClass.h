@@ -6,8 +6,8 @@
 /** The MIDI output port chooser: a caption over a combo box listing the output ports found when it was
     built, with "(Disconnected)" first. It owns the port picked, sends messages through it, and
     broadcasts a change after every change of port. A port that fails is closed and the chooser goes
-    back to "(Disconnected)", as if the user had picked it; so does a pick that finds the port held by
-    another program, or the device gone (the list is then taken anew). */
+    back to "(Disconnected)", as if the user had picked it; so does a pick that does not open, so that
+    picking the same entry again tries again (a device found gone has the list taken anew). */
 class MidiInterfaceClass : public InterfaceBaseClass,
                            private juce::ComboBox::Listener,
                            private juce::AsyncUpdater
@@ -26,6 +26,9 @@ public:
 
     /** Why the last port picked did not open; none once one opens or "(Disconnected)" is picked. */
     MidiPortList::OpenProblem getOpenProblem() const noexcept { return openProblem; }
+
+    /** For an open that failed for another reason: the system's own words, if it gave any. */
+    const juce::String& getOpenErrorText() const noexcept { return openErrorText; }
 
     void resized() override;
 
@@ -54,6 +57,7 @@ private:
     std::unique_ptr<MidiOutputPort> midiOutput;
     std::atomic<PortResult> portState { PortResult::ok };
     MidiPortList::OpenProblem openProblem = MidiPortList::OpenProblem::none; // message thread only
+    juce::String openErrorText;                                              // message thread only
 
     std::unique_ptr<juce::ComboBox> outputSelector;
     std::unique_ptr<juce::Label> outputLabel;

@@ -14,14 +14,24 @@ public:
     {
         none,
         inUse,      // another program holds it
+        notAllowed, // the system does not let this user open it
         notPresent, // the device picked is gone, or can no longer be told from another of its name
         failed      // anything else
     };
 
     struct Opened
     {
+        Opened (std::unique_ptr<MidiOutputPort> portOpened = {}, OpenProblem why = OpenProblem::none,
+                juce::String systemText = {})
+            : port (std::move (portOpened))
+            , problem (why)
+            , errorText (std::move (systemText))
+        {
+        }
+
         std::unique_ptr<MidiOutputPort> port; // null when it did not open
         OpenProblem problem = OpenProblem::none;
+        juce::String errorText; // for a failure of another kind: the system's own words, if any
     };
 
     virtual ~MidiPortList() = default;

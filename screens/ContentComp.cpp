@@ -1,5 +1,54 @@
 #include "ContentComp.h"
+#include "Guidance.h"
 #include "WindowBackground.h"
+
+namespace
+{
+/** The progress bar, which tells assistive technology its value as a whole percentage, as it shows it. */
+class PercentProgressBar : public juce::ProgressBar
+{
+public:
+    explicit PercentProgressBar (double& progressToShow)
+        : juce::ProgressBar (progressToShow)
+        , progress (progressToShow)
+    {
+    }
+
+private:
+    struct PercentValue : public juce::AccessibilityTextValueInterface
+    {
+        explicit PercentValue (const double& p)
+            : progress (p)
+        {
+        }
+
+        bool isReadOnly() const override { return true; }
+        juce::String getCurrentValueAsString() const override
+        {
+            return juce::String (juce::roundToInt (juce::jlimit (0.0, 1.0, progress) * 100.0)) + "%";
+        }
+        void setValueAsString (const juce::String&) override {}
+
+        const double& progress;
+    };
+
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override
+    {
+        return std::make_unique<juce::AccessibilityHandler> (
+            *this, juce::AccessibilityRole::progressBar, juce::AccessibilityActions {},
+            juce::AccessibilityHandler::Interfaces { std::make_unique<PercentValue> (progress) });
+    }
+
+    const double& progress; // the screen's progressValue, read on the message thread only
+};
+
+/** An accessible title and description, which a screen reader speaks for the control alone. */
+void describe (juce::Component& component, const juce::String& title, const juce::String& description)
+{
+    component.setTitle (title);
+    component.setDescription (description);
+}
+} // namespace
 
 ContentComp::ContentComp (MainWindow* owner, juce::String commandLine, MidiPortList& ports)
     : ContentComp (owner, commandLine, ports, nullptr)
@@ -45,7 +94,7 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepte
     applyUpdateButtonLook();
 
     progressValue = 0.0;
-    progressBar = std::make_unique<juce::ProgressBar> (progressValue);
+    progressBar = std::make_unique<PercentProgressBar> (progressValue);
     addAndMakeVisible (progressBar.get());
     progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colours::white);
 
@@ -57,9 +106,27 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepte
     helpButton->setColour (juce::TextButton::buttonColourId, windowBackgroundColour);
     helpButton->addListener (this);
 
-    // Empty until a port picked turns out to be held by another program.
-    portNoticeLabel = std::make_unique<juce::Label> ("port notice");
-    addAndMakeVisible (portNoticeLabel.get());
+    // Two lines of what happens now and what to do next; empty at start.
+    guidanceLabel = std::make_unique<juce::Label> ("guidance");
+    guidanceLabel->setFont (juce::Font (guidanceFontHeight));
+    guidanceLabel->setMinimumHorizontalScale (1.0f);
+    guidanceLabel->setJustificationType (juce::Justification::topLeft);
+    addAndMakeVisible (guidanceLabel.get());
+
+    // Tab moves from Help to the chooser to update; space presses a button as Return does.
+    helpButton->setExplicitFocusOrder (1);
+    midiInterface->setExplicitFocusOrder (2);
+    updateButton->setExplicitFocusOrder (3);
+
+    for (auto* button : { helpButton.get(), updateButton.get() })
+        button->addKeyListener (this);
+
+    describe (*helpButton, "Help", "Opens the help: how to prepare the device, and the recovery procedure.");
+    describe (
+        *updateButton, "Update",
+        "Sends the firmware to the device picked as MIDI output port. Available once that port is open.");
+    describe (*progressBar, "Update progress", "How much of the firmware has been sent.");
+    describe (*guidanceLabel, "Guidance", "What happens now, and what to do next.");
 
 #if CANTORA_STANDIN_IMAGE
     // Its bytes are placeholders: nobody may take this build for a real firmware update.
@@ -77,10 +144,13 @@ ContentComp::~ContentComp()
     updateButton->removeListener (this);
     helpButton->removeListener (this);
 
+    for (auto* button : { helpButton.get(), updateButton.get() })
+        button->removeKeyListener (this);
+
     // The children, then what the screen owns besides; the thread that used them has ended.
     const auto deleteAll = [] (auto&... owned) { (owned.reset(), ...); };
-    deleteAll (progressLabel, portNoticeLabel, standInLabel, progressBar, updateButton, helpButton,
-               titleLabel, step1Label, step2Label, midiInterface);
+    deleteAll (progressLabel, guidanceLabel, standInLabel, progressBar, updateButton, helpButton, titleLabel,
+               step1Label, step2Label, midiInterface);
 
     descriptor = nullptr;
     helpWindow = nullptr;
@@ -97,10 +167,10 @@ void ContentComp::resized()
     step2Label->setBounds (10, midiInterface->getBottom() + 10, w - 20, 30);
     updateButton->setBounds (w - 104, step2Label->getBottom() + 20, 94, 30);
     progressBar->setBounds (10, step2Label->getBottom() + 20, w - 114, 30);
-    portNoticeLabel->setBounds (10, progressBar->getBottom() + 10, w - 20, 30);
+    guidanceLabel->setBounds (10, progressBar->getBottom() + 10, w - 20, 30);
 
     if (standInLabel != nullptr)
-        standInLabel->setBounds (10, portNoticeLabel->getBottom() + 10, w - 20, 30);
+        standInLabel->setBounds (10, guidanceLabel->getBottom() + 10, w - 20, 30);
 
     helpWindow->centreWithSize (550, 400);
 }
@@ -138,9 +208,7 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
     {
         midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));
         applyUpdateButtonLook();
-
-        const bool inUse = midiInterface->getOpenProblem() == MidiPortList::OpenProblem::inUse;
-        portNoticeLabel->setText (inUse ? portInUseNotice : "", juce::dontSendNotification);
+        showGuidance();
     }
     else if (source == protocol.get())
     {
@@ -162,10 +230,80 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
             applyUpdateButtonLook();
         }
 
-        progressLabel->setText ("Update progress: " + status, juce::dontSendNotification);
+        const auto caption = "Update progress: " + status;
+
+        if (caption != progressLabel->getText())
+        {
+            progressLabel->setText (caption, juce::dontSendNotification);
+            announce (status);
+        }
+
+        showGuidance();
     }
 
     repaint();
+}
+
+void ContentComp::showGuidance()
+{
+    const auto text = guidanceText (protocol->getOutcome(), midiInterface->getOpenProblem(),
+                                    midiInterface->getOpenErrorText());
+
+    if (text == guidanceLabel->getText())
+        return;
+
+    guidanceLabel->setText (text, juce::dontSendNotification);
+
+    if (text.isNotEmpty())
+        announce (text);
+}
+
+juce::Component* ContentComp::focusedControl() const
+{
+    for (auto* control : { static_cast<juce::Component*> (helpButton.get()),
+                           static_cast<juce::Component*> (updateButton.get()) })
+        if (control->hasKeyboardFocus (false))
+            return control;
+
+    for (auto* child : midiInterface->getChildren())
+        if (child->hasKeyboardFocus (true))
+            return child;
+
+    return nullptr;
+}
+
+void ContentComp::paintOverChildren (juce::Graphics& g)
+{
+    // A ring around the control that has the keyboard focus, in the colour the framework's light
+    // scheme gives a focused field.
+    if (auto* control = focusedControl())
+    {
+        g.setColour (findColour (juce::TextEditor::focusedOutlineColourId));
+        g.drawRoundedRectangle (getLocalArea (control, control->getLocalBounds()).toFloat().expanded (2.0f),
+                                4.0f, 2.0f);
+    }
+}
+
+void ContentComp::focusOfChildComponentChanged (FocusChangeType)
+{
+    repaint();
+}
+
+bool ContentComp::keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent)
+{
+    if (key != juce::KeyPress (juce::KeyPress::spaceKey))
+        return false;
+
+    for (auto* button : { helpButton.get(), updateButton.get() })
+    {
+        if (originatingComponent == button && button->isEnabled())
+        {
+            button->triggerClick();
+            return true;
+        }
+    }
+
+    return false;
 }
 
 bool ContentComp::transferUnderWay() const

@@ -9,7 +9,10 @@ class MainWindow;
 
 /** The update screen: builds and wires the whole update machinery (port chooser, firmware, transfer,
     help window) and shows the device, the two steps, the progress bar and the update button. */
-class ContentComp : public juce::Component, public juce::Button::Listener, public juce::ChangeListener
+class ContentComp : public juce::Component,
+                    public juce::Button::Listener,
+                    public juce::ChangeListener,
+                    private juce::KeyListener
 {
 public:
     /** The command line is accepted and not used. The program passes no ports and gets the platform's
@@ -24,23 +27,39 @@ public:
     ~ContentComp() override;
 
     void resized() override;
+    void paintOverChildren (juce::Graphics& g) override;
+    void focusOfChildComponentChanged (FocusChangeType cause) override;
     void buttonClicked (juce::Button* button) override;
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
+
+    /** Tells assistive technology of a change of the status or the guidance; tests put their own. */
+    std::function<void (const juce::String&)> announce = [] (const juce::String& text)
+    {
+        juce::AccessibilityHandler::postAnnouncement (text,
+                                                      juce::AccessibilityHandler::AnnouncementPriority::high);
+    };
+
+    /** The guidance line's font: two lines of it fit its row. */
+    static constexpr float guidanceFontHeight = 14.0f;
 
     /** Shown at the bottom of a build that carries the stand-in image instead of the device's firmware. */
     static constexpr const char* standInNotice =
         "This build carries a test image, not firmware for the device: it cannot update a Cantora 2.";
 
-    /** Shown under the bar when the port picked is held by another program. */
-    static constexpr const char* portInUseNotice =
-        "This port is in use by another program: quit other MIDI applications and pick it again.";
-
     /** The transfer object; read by the main window to stop its thread on close. */
     std::unique_ptr<BasicSysexProtocolClass> protocol;
 
+    using juce::Component::keyPressed;
+
 private:
+    bool keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent) override;
+
     void applyUpdateButtonLook();
+    void showGuidance();
     bool transferUnderWay() const;
+
+    /** The control that has the keyboard focus, of the three a user moves between; null for none. */
+    juce::Component* focusedControl() const;
 
     std::unique_ptr<LumoHelpWindowClass> helpWindow;
     MainWindow* mainWindow = nullptr; // the window that owns this screen; nothing here reads it
@@ -49,9 +68,9 @@ private:
     std::unique_ptr<juce::TextButton> updateButton;
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<juce::Label> progressLabel;
-    std::unique_ptr<juce::Label> portNoticeLabel; // under the bar: why the port picked did not open
-    std::unique_ptr<juce::Label> standInLabel;    // below that, in a build with the stand-in image only
-    double progressValue = 0.0;                   // what the bar shows; the bar holds a reference to it
+    std::unique_ptr<juce::Label> guidanceLabel; // under the bar: what happens now, what to do next
+    std::unique_ptr<juce::Label> standInLabel;  // below that, in a build with the stand-in image only
+    double progressValue = 0.0;                 // what the bar shows; the bar holds a reference to it
     std::unique_ptr<juce::TextButton> helpButton;
     std::unique_ptr<juce::Label> titleLabel;
     std::unique_ptr<juce::Label> step1Label;

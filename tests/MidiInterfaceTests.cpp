@@ -162,8 +162,11 @@ TEST (MidiInterface, ARefusedOpenLeavesItDisconnectedAndStillBroadcasts)
     f.pick (2);
     EXPECT_EQ (f.changes.count, before + 1);
     EXPECT_FALSE (f.midi.isConnected());
-    EXPECT_EQ (selectorOf (f.midi).getText(), "Busy");
-    EXPECT_EQ (f.ports.getEvents(), juce::StringArray ({ "open Port A", "close Port A", "refused Busy" }));
+    EXPECT_EQ (f.midi.getOpenErrorText(), "Input/output error");
+    EXPECT_EQ (selectorOf (f.midi).getText(), "(Disconnected)") << "so that picking it again tries again";
+    f.pick (2);
+    EXPECT_EQ (f.ports.getEvents(),
+               juce::StringArray ({ "open Port A", "close Port A", "refused Busy", "refused Busy" }));
 }
 
 TEST (MidiInterface, APortHeldElsewhereOrGoneGoesBackToDisconnectedAndSaysWhy)

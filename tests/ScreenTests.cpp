@@ -1,4 +1,5 @@
 #include "screens/ContentComp.h"
+#include "screens/Guidance.h"
 #include "support/ChangeWatcher.h"
 #include "support/InMemoryMidiPorts.h"
 #include "support/MessageLoop.h"
@@ -43,9 +44,15 @@ struct ScreenFixture : public ::testing::Test
     MidiInterfaceClass& midi() { return *find<MidiInterfaceClass> (*screen); }
     juce::TextButton& update() { return *button (*screen, "update"); }
     juce::TextButton& help() { return *button (*screen, "Help"); }
-    juce::Label& portNotice()
+    juce::String guidance()
     {
-        return *find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "port notice"; });
+        return find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "guidance"; })
+            ->getText();
+    }
+    juce::String guidanceFor (ProtocolBaseClass::Outcome outcome,
+                              MidiPortList::OpenProblem problem = MidiPortList::OpenProblem::none)
+    {
+        return guidanceText (outcome, problem, {});
     }
     juce::String caption()
     {
@@ -136,27 +143,46 @@ TEST_F (UpdateScreen, PickingAPortTurnsTheButtonLightGreenAndDisconnectingTurnsI
     EXPECT_FALSE (update().isEnabled());
     EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
 
-    ports.device (1).refuseOpen = true;
-    find<juce::ComboBox> (midi())->setSelectedId (2);
-    pumpUntilQuiet();
-    EXPECT_EQ (ports.getEvents().joinIntoString (","), "open Cantora 2,close Cantora 2,refused Other port");
-    EXPECT_FALSE (update().isEnabled()) << "a port that does not open leaves the button disabled";
-    EXPECT_EQ (portNotice().getText(), "");
+    // A port that does not open says why under the bar, and the chooser goes back to "(Disconnected)",
+    // so that picking the same entry again tries again.
+    using Problem = MidiPortList::OpenProblem;
+    const auto pickRefused = [&] (Problem expected)
+    {
+        find<juce::ComboBox> (midi())->setSelectedId (2);
+        pumpUntilQuiet();
+        EXPECT_EQ (midi().getOpenProblem(), expected);
+        EXPECT_EQ (find<juce::ComboBox> (midi())->getText(), "(Disconnected)");
+        EXPECT_FALSE (update().isEnabled()) << "a port that does not open leaves the button disabled";
+        EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
+    };
 
-    // Held by another program: the screen says so under the bar, until another pick.
+    ports.device (1).refuseOpen = true;
+    pickRefused (Problem::failed);
+    EXPECT_EQ (guidance(),
+               "The port did not open (Input/output error): reconnect the device and pick it again.");
+    pickRefused (Problem::failed);
+    EXPECT_EQ (ports.getEvents().joinIntoString (","),
+               "open Cantora 2,close Cantora 2,refused Other port,refused Other port");
+
     ports.device (1).refuseOpen = false;
     ports.device (1).inUse = true;
-    pickPort (3);
-    find<juce::ComboBox> (midi())->setSelectedId (2);
-    ASSERT_TRUE (pumpUntil ([&] { return portNotice().getText().isNotEmpty(); }));
-    EXPECT_EQ (portNotice().getText(),
+    pickRefused (Problem::inUse);
+    EXPECT_EQ (guidance(),
                "This port is in use by another program: quit other MIDI applications and pick it again.");
-    EXPECT_EQ (find<juce::ComboBox> (midi())->getText(), "(Disconnected)");
-    EXPECT_FALSE (update().isEnabled());
-    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
+
+    ports.device (1).inUse = false;
+    ports.device (1).notAllowed = true;
+    pickRefused (Problem::notAllowed);
+    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::none, Problem::notAllowed));
+    EXPECT_TRUE (guidance().contains (JUCE_LINUX ? "audio group" : "administrator")) << guidance();
+
+    ports.device (1).notAllowed = false;
+    ports.device (1).present = false;
+    pickRefused (Problem::notPresent);
+    EXPECT_EQ (guidance(), "The device is no longer there: connect it, then pick it again from the list.");
 
     pickPort (1);
-    EXPECT_EQ (portNotice().getText(), "");
+    EXPECT_EQ (guidance(), "");
 }
 
 TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
@@ -207,6 +233,8 @@ TEST_F (UpdateScreen, RunsAWholeUpdateAndAnotherFromDone)
     expectImageReceived();
     EXPECT_EQ (writesWhileChooserEnabled, 0) << "the port chooser stays disabled while the image goes out";
     expectDone();
+    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::completed));
+    EXPECT_TRUE (guidance().contains ("restart")) << guidance();
 
     witness.seen = false;
     pressUpdate();
@@ -253,6 +281,7 @@ TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndDisconnectedAndARetryCo
     ASSERT_TRUE (transferEnds());
 
     EXPECT_EQ (caption(), "Update progress: Update failed: the MIDI port was closed or disconnected");
+    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::portFailed));
     EXPECT_GT (barValue (*screen), 0.0);
     EXPECT_LT (barValue (*screen), 1.0) << "the bar stays where the transfer stopped";
 
@@ -274,6 +303,136 @@ TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndDisconnectedAndARetryCo
     expectDone();
 }
 
+TEST_F (UpdateScreen, ADeviceThatStopsTakingDataGetsTheRecoveryGuidanceAndAnnouncements)
+{
+    juce::StringArray heard;
+    screen->announce = [&heard] (const juce::String& text) { heard.add (text); };
+
+    pickPort (1);
+    ports.device (0).stopsTakingDataAfter = 500;
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+
+    EXPECT_EQ (caption(), "Update progress: Update failed: the device stopped taking data");
+    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::deviceStopped));
+    EXPECT_TRUE (guidance().contains ("Help") && guidance().contains ("part or all")) << guidance();
+
+    // Each status and each guidance once, in order; never a percentage.
+    juce::StringArray expected;
+    expected.add ("Uploading firmware");
+    expected.add (guidanceFor (ProtocolBaseClass::Outcome::uploading));
+    expected.add ("Update failed: the device stopped taking data");
+    expected.add (guidance());
+    EXPECT_EQ (heard, expected);
+}
+
+TEST_F (UpdateScreen, EveryGuidanceFitsItsRowWithTheScreensFont)
+{
+    using Outcome = ProtocolBaseClass::Outcome;
+    using Problem = MidiPortList::OpenProblem;
+    auto& row = *find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "guidance"; });
+    const auto area = row.getBorderSize().subtractedFrom (row.getLocalBounds()).toFloat();
+    const auto font = row.getFont();
+    const int lines = juce::jmax (1, (int) (area.getHeight() / font.getHeight()));
+    EXPECT_EQ (lines, 2);
+
+    for (auto outcome : { Outcome::none, Outcome::uploading, Outcome::completed, Outcome::portFailed,
+                          Outcome::deviceStopped, Outcome::imageDamaged })
+    {
+        for (auto problem :
+             { Problem::none, Problem::inUse, Problem::notAllowed, Problem::notPresent, Problem::failed })
+        {
+            // As the label draws it: fitted into its lines, never squeezed; a text that does not fit
+            // loses its end to an ellipsis.
+            const auto text = guidanceText (outcome, problem, "Device or resource busy");
+            juce::GlyphArrangement glyphs;
+            glyphs.addFittedText (font, text, area.getX(), area.getY(), area.getWidth(), area.getHeight(),
+                                  row.getJustificationType(), lines, row.getMinimumHorizontalScale());
+            juce::String drawn;
+
+            for (auto& glyph : glyphs)
+                drawn << juce::String::charToString (glyph.getCharacter());
+
+            EXPECT_EQ (drawn.removeCharacters (" "), text.removeCharacters (" ")) << text;
+        }
+    }
+}
+
+TEST_F (UpdateScreen, ControlsHaveNamesThatSpeakForThemselves)
+{
+    const auto spoken = [] (juce::Component& c)
+    {
+        auto* handler = c.getAccessibilityHandler();
+        return handler == nullptr ? juce::String ("(none)")
+                                  : handler->getTitle() + " | " + handler->getDescription();
+    };
+
+    EXPECT_EQ (
+        spoken (*find<juce::ComboBox> (midi())),
+        "MIDI output port | The port of the device to update. Once it is open, the update button turns "
+        "green.");
+    EXPECT_EQ (spoken (help()),
+               "Help | Opens the help: how to prepare the device, and the recovery procedure.");
+    EXPECT_EQ (spoken (update()), "Update | Sends the firmware to the device picked as MIDI output port. "
+                                  "Available once that port is open.");
+    EXPECT_EQ (spoken (*find<juce::ProgressBar> (*screen)),
+               "Update progress | How much of the firmware has been sent.");
+    EXPECT_EQ (barText (*screen), "0%");
+    EXPECT_EQ (find<juce::ComboBox> (midi())
+                   ->getAccessibilityHandler()
+                   ->getValueInterface()
+                   ->getCurrentValueAsString(),
+               "(Disconnected)");
+
+    pickPort (1);
+    ports.device (0).holdBeforeMessage (1000);
+    pressUpdate();
+    ASSERT_TRUE (pumpUntil ([&] { return ports.device (0).isHolding() && barValue (*screen) > 0.0; }));
+    EXPECT_EQ (barText (*screen), "37%") << "1,000 of 2,696 messages, as the bar shows it";
+    ports.device (0).release();
+    ASSERT_TRUE (transferEnds());
+    EXPECT_EQ (barText (*screen), "100%");
+
+    auto& row = *find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "guidance"; });
+    EXPECT_EQ (spoken (row), guidance() + " | What happens now, and what to do next.");
+}
+
+TEST_F (UpdateScreen, TheKeyboardMovesHelpChooserUpdateAndShowsWhereItIs)
+{
+    pickPort (1);
+    auto& chooser = *find<juce::ComboBox> (midi());
+    help().grabKeyboardFocus();
+    ASSERT_TRUE (pumpUntil ([&] { return help().hasKeyboardFocus (false); }));
+
+    // Keys as the window receives them from the system, handed to the focused component.
+    const auto press = [&] (int key) { screen->getPeer()->handleKeyPress (juce::KeyPress (key)); };
+
+    // A ring in the focus colour just above the focused control, and none above the others.
+    const auto ringAbove = [&] (juce::Component& c)
+    {
+        const auto snapshot = screen->createComponentSnapshot (screen->getLocalBounds());
+        const auto area = screen->getLocalArea (&c, c.getLocalBounds());
+        return snapshot.getPixelAt (area.getX() + 20, area.getY() - 2) ==
+               screen->findColour (juce::TextEditor::focusedOutlineColourId);
+    };
+    EXPECT_TRUE (ringAbove (help()));
+    EXPECT_FALSE (ringAbove (chooser));
+
+    press (juce::KeyPress::tabKey);
+    EXPECT_TRUE (chooser.hasKeyboardFocus (false));
+    EXPECT_TRUE (ringAbove (chooser));
+    press (juce::KeyPress::tabKey);
+    EXPECT_TRUE (update().hasKeyboardFocus (false));
+    EXPECT_TRUE (ringAbove (update()));
+    EXPECT_FALSE (ringAbove (help()));
+
+    // Space presses the focused button, as Return does.
+    press (juce::KeyPress::spaceKey);
+    ASSERT_TRUE (pumpUntil ([&] { return ports.device (0).getNumMessages() > 0; }));
+    ASSERT_TRUE (transferEnds());
+    expectDone();
+}
+
 TEST_F (UpdateScreen, ADamagedImageShowsTheFailureAndKeepsThePort)
 {
     const juce::uint8 damaged[] = { 0xF0, 0x01, 0xF7, 0xF0, 0x02 };
@@ -284,6 +443,7 @@ TEST_F (UpdateScreen, ADamagedImageShowsTheFailureAndKeepsThePort)
     pressUpdate();
     ASSERT_TRUE (transferEnds());
     EXPECT_EQ (caption(), "Update progress: Update failed: the firmware image is damaged");
+    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::imageDamaged));
     EXPECT_EQ (ports.device (0).getNumMessages(), 1u);
     EXPECT_TRUE (midi().isEnabled());
     EXPECT_TRUE (update().isEnabled());
@@ -303,6 +463,7 @@ TEST_F (UpdateScreen, APortChangeDuringATransferTogglesTheChooser)
     ASSERT_TRUE (pumpUntil ([&] { return ports.device (0).isHolding() && barValue (*screen) > 0.0; }));
     pumpUntilQuiet();
     ASSERT_FALSE (midi().isEnabled()) << "disabled by the transfer";
+    EXPECT_EQ (guidance(), "Do not unplug the device or close this window until the update has completed.");
 
     // Mid-transfer, each change message from the chooser turns its enabled state over.
     midi().sendChangeMessage();
@@ -443,7 +604,9 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
     EXPECT_EQ (label (*screen, "STEP2")->getBounds(), juce::Rectangle<int> (10, 165, 622, 30));
     EXPECT_EQ (update().getBounds(), juce::Rectangle<int> (538, 215, 94, 30));
     EXPECT_EQ (find<juce::ProgressBar> (*screen)->getBounds(), juce::Rectangle<int> (10, 215, 528, 30));
-    EXPECT_EQ (portNotice().getBounds(), juce::Rectangle<int> (10, 255, 622, 30));
+    EXPECT_EQ (
+        find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "guidance"; })->getBounds(),
+        juce::Rectangle<int> (10, 255, 622, 30));
 
     // Only a build that carries the stand-in image says so, in one line at the bottom.
     auto* standIn =
@@ -466,7 +629,7 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
                        ? dynamic_cast<juce::Label*> (child)->getText().substring (0, 5)
                        : "bar");
     juce::StringArray expected (
-        { "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat", "Help", "port notice" });
+        { "midi", "This ", "STEP1", "STEP2", "update", "bar", "Updat", "Help", "guidance" });
 
     if (CANTORA_STANDIN_IMAGE)
         expected.add ("stand-in notice");

@@ -101,6 +101,9 @@ public:
         // byte. Other drivers' drains show nothing of the kind, so for them this proves no more than an
         // empty ring and a drain: a UART may still hold its FIFO (16 bytes on a 16550), and a driver
         // with buffers of its own whatever they hold.
+        // Not covered: a device that refuses packets (a halted endpoint, or a cable that corrupts
+        // them). The USB MIDI driver completes each refused transfer at once, drops its data and
+        // tells no program; the raw MIDI port, /proc/asound and sysfs show nothing of it to a user.
         if (showsTransfersInFlight)
             if (const auto taken = waitUntilNothingInFlight (*this, AlsaRawMidiPorts::stallMilliseconds);
                 taken != PortResult::ok)
@@ -293,8 +296,11 @@ MidiPortList::Opened openPort (const std::string& address, bool usbMidi)
     if (result == -ENOENT || result == -ENODEV || result == -ENXIO)
         return { nullptr, MidiPortList::OpenProblem::notPresent };
 
+    if (result == -EACCES || result == -EPERM)
+        return { nullptr, MidiPortList::OpenProblem::notAllowed };
+
     if (result < 0)
-        return { nullptr, MidiPortList::OpenProblem::failed };
+        return { nullptr, MidiPortList::OpenProblem::failed, snd_strerror (result) };
 
     // Poll reports room only when the ring is all but empty; and the port sends nothing of its own
     // when it closes.
@@ -312,7 +318,7 @@ MidiPortList::Opened openPort (const std::string& address, bool usbMidi)
             ::close (wakeFd);
 
         snd_rawmidi_close (output);
-        return { nullptr, MidiPortList::OpenProblem::failed };
+        return { nullptr, MidiPortList::OpenProblem::failed, "the port's settings were refused" };
     }
 
     return { std::make_unique<AlsaRawMidiPort> (output, bufferSize, wakeFd, usbMidi) };

@@ -181,10 +181,14 @@ MidiPortList::Opened InMemoryMidiPorts::openOutput (int index)
 
     auto& d = *listed[(size_t) index];
 
-    if (d.refuseOpen || d.inUse)
+    if (d.refuseOpen || d.inUse || d.notAllowed)
     {
         logEvent ("refused " + d.name);
-        return { nullptr, d.inUse ? OpenProblem::inUse : OpenProblem::failed };
+
+        if (d.inUse || d.notAllowed)
+            return { nullptr, d.inUse ? OpenProblem::inUse : OpenProblem::notAllowed };
+
+        return { nullptr, OpenProblem::failed, "Input/output error" };
     }
 
     return { std::make_unique<Port> (*this, d) };

@@ -9,10 +9,10 @@
 #include <vector>
 
 /** MIDI output ports that live in memory: each records every message it is sent. A port can be made
-    to refuse to open (held by another program, or failing), to be missing from the list, to take a
-    while per message, to go away (its sends then fail), to stop taking data, to fail the check after
-    the last message, or to hold a send or that check until released. A held call waits like a device
-    that has stopped taking data: until it is released or its thread is asked to exit. */
+    to refuse to open (held by another program, not allowed, or failing), to be missing from the list, to take
+   a while per message, to go away (its sends then fail), to stop taking data, to fail the check after the
+   last message, or to hold a send or that check until released. A held call waits like a device that has
+   stopped taking data: until it is released or its thread is asked to exit. */
 class InMemoryMidiPorts : public MidiPortList
 {
 public:
@@ -28,6 +28,7 @@ public:
         juce::String name;
         std::atomic<bool> refuseOpen { false }; // the open fails
         std::atomic<bool> inUse { false };      // the open finds the port held by another program
+        std::atomic<bool> notAllowed { false }; // the open is refused to this user
         std::atomic<bool> present { true };     // false: neither listed nor found when opened
         std::atomic<bool> gone { false };
         // The device stops taking data after this many messages: later sends, and the check after the

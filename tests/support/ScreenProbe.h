@@ -31,11 +31,17 @@ inline juce::Label* label (juce::Component& parent, const juce::String& textStar
     return find<juce::Label> (parent, [&] (juce::Label& l) { return l.getText().startsWith (textStart); });
 }
 
-/** The value the progress bar shows, as assistive technology reads it. */
-inline double barValue (juce::Component& parent)
+/** What assistive technology reads of the progress bar ("42%"). */
+inline juce::String barText (juce::Component& parent)
 {
     auto* bar = find<juce::ProgressBar> (parent);
-    return bar->getAccessibilityHandler()->getValueInterface()->getCurrentValue();
+    return bar->getAccessibilityHandler()->getValueInterface()->getCurrentValueAsString();
+}
+
+/** The value the progress bar shows, as assistive technology reads it, as a fraction. */
+inline double barValue (juce::Component& parent)
+{
+    return barText (parent).upToFirstOccurrenceOf ("%", false, false).getDoubleValue() / 100.0;
 }
 
 /** What a click on a window's close button, or the system's close request, calls. A click itself is

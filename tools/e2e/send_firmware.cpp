@@ -197,7 +197,8 @@ private:
 
         if (! transfer->chooser.isConnected())
         {
-            const char* reasons[] = { "none", "in-use", "not-present", "failed" };
+            // In the order of MidiPortList::OpenProblem.
+            const char* reasons[] = { "none", "in-use", "not-allowed", "not-present", "failed" };
             std::printf ("RESULT status=\"the port did not open\" reason=%s\n",
                          reasons[static_cast<int> (transfer->chooser.getOpenProblem())]);
 
