@@ -140,6 +140,12 @@ bool MidiInterfaceClass::isConnected()
     return midiOutput != nullptr && portState == PortResult::ok;
 }
 
+int MidiInterfaceClass::getOpenPortIndex()
+{
+    const int id = outputSelector->getSelectedId();
+    return isConnected() && id >= 1 && id <= numOutputs ? id - 1 : -1;
+}
+
 int MidiInterfaceClass::getPreferredHeight()
 {
     return 50;

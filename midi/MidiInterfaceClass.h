@@ -27,6 +27,9 @@ public:
     /** Why the last port picked did not open; none once one opens or "(Disconnected)" is picked. */
     MidiPortList::OpenProblem getOpenProblem() const noexcept { return openProblem; }
 
+    /** The position in the port list of the port open now; -1 when none is. */
+    int getOpenPortIndex();
+
     /** For an open that failed for another reason: the system's own words, if it gave any. */
     const juce::String& getOpenErrorText() const noexcept { return openErrorText; }
 

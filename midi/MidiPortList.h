@@ -43,6 +43,10 @@ public:
         be found. */
     virtual Opened openOutput (int index) = 0;
 
+    /** Whether the device listed at this position of the last list taken is there now, found as
+        openOutput finds it, without opening anything. */
+    virtual bool isPresent (int index) = 0;
+
     /** The ports the program uses: the ALSA raw MIDI ports on Linux, the multimedia MIDI outputs on
         Windows. (The framework's MIDI output reports no failed send on either, and on Linux goes
         through the sequencer, which drops data when a USB MIDI port is full.) Defined by the platform's

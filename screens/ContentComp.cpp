@@ -66,6 +66,7 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepte
 
     helpWindow = std::make_unique<LumoHelpWindowClass>();
     midiInterface = std::make_unique<MidiInterfaceClass> (ports);
+    restartWatch = std::make_unique<RestartWatch> (ports, [this] { showGuidance(); });
 
     descriptor = std::make_unique<EmbeddedFirmware>();
     descriptor->name = "Cantora 2";
@@ -147,6 +148,8 @@ ContentComp::~ContentComp()
     for (auto* button : { helpButton.get(), updateButton.get() })
         button->removeKeyListener (this);
 
+    restartWatch = nullptr;
+
     // The children, then what the screen owns besides; the thread that used them has ended.
     const auto deleteAll = [] (auto&... owned) { (owned.reset(), ...); };
     deleteAll (progressLabel, guidanceLabel, standInLabel, progressBar, updateButton, helpButton, titleLabel,
@@ -183,6 +186,7 @@ void ContentComp::buttonClicked (juce::Button* button)
     {
         if (midiInterface->isConnected())
         {
+            restartWatch->stop();
             progressValue = 0.0;
             protocol->startTransfer();
             updateButton->setEnabled (false);
@@ -208,6 +212,13 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
     {
         midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));
         applyUpdateButtonLook();
+
+        // A pick of any port ends the watch of the device updated last; the chooser's own return to
+        // "(Disconnected)" after a failure is no pick, but then no watch runs.
+        if (midiInterface->getOpenPortIndex() >= 0 ||
+            midiInterface->getOpenProblem() != MidiPortList::OpenProblem::none)
+            restartWatch->stop();
+
         showGuidance();
     }
     else if (source == protocol.get())
@@ -236,6 +247,10 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
         {
             progressLabel->setText (caption, juce::dontSendNotification);
             announce (status);
+
+            // The device installs what it received and restarts: watch for it leaving and coming back.
+            if (protocol->getOutcome() == ProtocolBaseClass::Outcome::completed)
+                restartWatch->watch (midiInterface->getOpenPortIndex());
         }
 
         showGuidance();
@@ -246,8 +261,8 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 
 void ContentComp::showGuidance()
 {
-    const auto text = guidanceText (protocol->getOutcome(), midiInterface->getOpenProblem(),
-                                    midiInterface->getOpenErrorText());
+    const auto text = guidanceText (protocol->getOutcome(), restartWatch->getState(),
+                                    midiInterface->getOpenProblem(), midiInterface->getOpenErrorText());
 
     if (text == guidanceLabel->getText())
         return;

@@ -3,6 +3,7 @@
 #include "LumoHelpWindowClass.h"
 #include "firmware/FirmwareDescriptor.h"
 #include "midi/MidiInterfaceClass.h"
+#include "midi/RestartWatch.h"
 #include "transfer/BasicSysexProtocolClass.h"
 
 class MainWindow;
@@ -31,6 +32,9 @@ public:
     void focusOfChildComponentChanged (FocusChangeType cause) override;
     void buttonClicked (juce::Button* button) override;
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
+
+    /** After "Update completed": whether the device has restarted since. */
+    RestartWatch& getRestartWatch() noexcept { return *restartWatch; }
 
     /** Tells assistive technology of a change of the status or the guidance; tests put their own. */
     std::function<void (const juce::String&)> announce = [] (const juce::String& text)
@@ -65,6 +69,7 @@ private:
     MainWindow* mainWindow = nullptr; // the window that owns this screen; nothing here reads it
 
     std::unique_ptr<MidiInterfaceClass> midiInterface;
+    std::unique_ptr<RestartWatch> restartWatch; // the device updated last, on the chooser's ports
     std::unique_ptr<juce::TextButton> updateButton;
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<juce::Label> progressLabel;

@@ -1,7 +1,7 @@
 #include "Guidance.h"
 
-juce::String guidanceText (ProtocolBaseClass::Outcome outcome, MidiPortList::OpenProblem openProblem,
-                           const juce::String& openErrorText)
+juce::String guidanceText (ProtocolBaseClass::Outcome outcome, RestartWatch::State restart,
+                           MidiPortList::OpenProblem openProblem, const juce::String& openErrorText)
 {
     using Outcome = ProtocolBaseClass::Outcome;
     using Problem = MidiPortList::OpenProblem;
@@ -34,6 +34,22 @@ juce::String guidanceText (ProtocolBaseClass::Outcome outcome, MidiPortList::Ope
     switch (outcome)
     {
         case Outcome::completed:
+            switch (restart)
+            {
+                case RestartWatch::State::restarted:
+                    return "The device has restarted on its own: you can unplug it now.";
+                case RestartWatch::State::didNotLeave:
+                    return "The device has not restarted within two minutes: if it shows no sign of life, "
+                           "follow the recovery procedure under Help.";
+                case RestartWatch::State::didNotReturn:
+                    return "The device has not come back within two minutes: reconnect it, and if it does "
+                           "not start, follow the recovery procedure under Help.";
+                case RestartWatch::State::off:
+                case RestartWatch::State::waitingToLeave:
+                case RestartWatch::State::away:
+                    break;
+            }
+
             return "The device now installs the firmware and restarts on its own: wait until it has "
                    "restarted before you unplug it.";
         case Outcome::deviceStopped:

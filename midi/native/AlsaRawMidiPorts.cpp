@@ -409,10 +409,10 @@ juce::StringArray AlsaRawMidiPorts::getOutputNames()
     return names;
 }
 
-MidiPortList::Opened AlsaRawMidiPorts::openOutput (int index)
+int AlsaRawMidiPorts::findNow (int index, const std::vector<Output>& present) const
 {
     if (! juce::isPositiveAndBelow (index, static_cast<int> (outputs.size())))
-        return { nullptr, OpenProblem::notPresent };
+        return -1;
 
     // The device picked, wherever it is now: a device plugged in again can come back under another
     // card number (the old one stays taken until its last handle has closed), and another device can
@@ -427,14 +427,24 @@ MidiPortList::Opened AlsaRawMidiPorts::openOutput (int index)
         return ports;
     };
 
+    return findPickedPort (portsOf (outputs), static_cast<std::size_t> (index), portsOf (present));
+}
+
+MidiPortList::Opened AlsaRawMidiPorts::openOutput (int index)
+{
     const auto present = listOutputs();
-    const int found = findPickedPort (portsOf (outputs), static_cast<std::size_t> (index), portsOf (present));
+    const int found = findNow (index, present);
 
     if (found < 0)
         return { nullptr, OpenProblem::notPresent };
 
     const auto& output = present[static_cast<std::size_t> (found)];
     return openPort (output.port.address, output.usbMidi);
+}
+
+bool AlsaRawMidiPorts::isPresent (int index)
+{
+    return findNow (index, listOutputs()) >= 0;
 }
 
 MidiPortList& MidiPortList::getPlatformPorts()

@@ -20,6 +20,7 @@ public:
 
     juce::StringArray getOutputNames() override;
     Opened openOutput (int index) override;
+    bool isPresent (int index) override;
 
     /** How long the device must still be there after the last message before a transfer counts as
         delivered: longer than the kernel takes to notice an unplug behind a USB hub, whose status is
@@ -37,6 +38,9 @@ private:
     };
 
     static std::vector<Output> listOutputs();
+
+    /** Where the device at this position of the last list is among the present ones; -1 if nowhere. */
+    int findNow (int index, const std::vector<Output>& present) const;
 
     std::vector<Output> outputs; // the last list, in its order
 };

@@ -194,6 +194,11 @@ MidiPortList::Opened InMemoryMidiPorts::openOutput (int index)
     return { std::make_unique<Port> (*this, d) };
 }
 
+bool InMemoryMidiPorts::isPresent (int index)
+{
+    return juce::isPositiveAndBelow (index, (int) listed.size()) && listed[(size_t) index]->present;
+}
+
 void InMemoryMidiPorts::logEvent (const juce::String& event)
 {
     const std::lock_guard<std::mutex> guard (eventLock);

@@ -94,6 +94,7 @@ public:
     /** Lists the devices present; openOutput indexes this list. */
     juce::StringArray getOutputNames() override;
     Opened openOutput (int index) override;
+    bool isPresent (int index) override;
 
 private:
     class Port;
