@@ -40,6 +40,7 @@ run: build
 
 screenshot: build
 	@CANTORA_FACTS=$(BUILD_DIR)/cantora-facts.sh tools/screenshot.sh "$(PROGRAM)" $(BUILD_DIR)/screenshots
+	@$(WITH_DISPLAY) $(BUILD_DIR)/bench/screen_states $(BUILD_DIR)/screenshots/screen-states.png
 
 test: build
 	@cd $(BUILD_DIR) && $(WITH_DISPLAY) ctest --output-on-failure -j $(JOBS)
