@@ -39,6 +39,10 @@ private:
 MidiInterfaceClass::MidiInterfaceClass (MidiPortList& portsToUse)
     : ports (portsToUse)
 {
+    // The ports are listed first, then the selector is built and filled with them. A port plugged in
+    // later shows after a restart, or once a pick finds its device gone.
+    takePortList();
+
     outputSelector = std::make_unique<PortSelector> ("Output Selector");
     addAndMakeVisible (outputSelector.get());
     outputSelector->setColour (juce::ComboBox::buttonColourId, juce::Colours::white);
@@ -49,8 +53,7 @@ MidiInterfaceClass::MidiInterfaceClass (MidiPortList& portsToUse)
     outputLabel = std::make_unique<juce::Label> (juce::String(), "Select an output device:");
     outputLabel->attachToComponent (outputSelector.get(), false);
 
-    // A port plugged in later shows after a restart, or once a pick finds its device gone.
-    listPorts();
+    fillSelector();
 
     // The notification is asynchronous, so it reaches the listener added below, and through this
     // component's broadcast whoever listens once the message loop runs.
@@ -71,11 +74,14 @@ MidiInterfaceClass::~MidiInterfaceClass()
     midiOutput = nullptr;
 }
 
-void MidiInterfaceClass::listPorts()
+void MidiInterfaceClass::takePortList()
 {
     outputNames = ports.getOutputNames();
     numOutputs = outputNames.size();
+}
 
+void MidiInterfaceClass::fillSelector()
+{
     outputSelector->clear (juce::dontSendNotification);
     outputSelector->addItem ("(Disconnected)", numOutputs + 1);
 
@@ -185,7 +191,10 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
         // (the selector announces no pick of the entry it already shows). A device that is gone, or
         // can no longer be told from another of its name, is looked for in a list taken anew.
         if (openProblem == MidiPortList::OpenProblem::notPresent)
-            listPorts();
+        {
+            takePortList();
+            fillSelector();
+        }
 
         if (midiOutput == nullptr)
             outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);

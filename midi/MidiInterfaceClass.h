@@ -39,8 +39,11 @@ private:
     void comboBoxChanged (juce::ComboBox* changedBox) override;
     void handleAsyncUpdate() override;
 
-    /** Takes the list of ports and fills the selector with it. */
-    void listPorts();
+    /** Takes the list of the ports present. */
+    void takePortList();
+
+    /** Fills the selector with the list taken: "(Disconnected)", a separator, the ports. */
+    void fillSelector();
 
     /** Called with portLock held after a call on the port: a failure that is not an abandoned wait
         marks the port failed and asks the message thread to close it. */

@@ -110,15 +110,7 @@ public:
                 return taken;
 
         // The device must still be there a while later.
-        switch (watchFor (AlsaRawMidiPorts::confirmationMilliseconds))
-        {
-            case 0:
-                return PortResult::ok;
-            case -ECANCELED:
-                return PortResult::abandoned;
-            default:
-                return PortResult::failed;
-        }
+        return portResultOf (watchFor (AlsaRawMidiPorts::confirmationMilliseconds));
     }
 
 private:

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace
-{
-PortResult resultOf (long error)
+PortResult portResultOf (long error)
 {
     switch (error)
     {
@@ -19,7 +17,6 @@ PortResult resultOf (long error)
             return PortResult::failed;
     }
 }
-} // namespace
 
 PortResult sendRawMidiMessage (RawMidiStream& stream, const std::uint8_t* bytes, std::size_t size,
                                std::size_t maxBytesPerWrite)
@@ -48,7 +45,7 @@ PortResult sendRawMidiMessage (RawMidiStream& stream, const std::uint8_t* bytes,
         if (written == -EAGAIN)
         {
             if (const int drained = drain(); drained != 0)
-                return resultOf (drained);
+                return portResultOf (drained);
 
             continue;
         }
@@ -59,7 +56,7 @@ PortResult sendRawMidiMessage (RawMidiStream& stream, const std::uint8_t* bytes,
         // Drained before the next write: the kernel then transmits nothing that the next write has
         // published but not yet copied.
         if (const int drained = drain(); drained != 0)
-            return resultOf (drained);
+            return portResultOf (drained);
 
         const auto taken = std::min (static_cast<std::size_t> (written), size);
         bytes += taken;
@@ -84,7 +81,7 @@ PortResult waitUntilNothingInFlight (RawMidiStream& stream, long limitMillisecon
         while (took == -EINTR);
 
         if (took < 0)
-            return resultOf (took);
+            return portResultOf (took);
 
         if (took < nothingInFlightBelow)
             return PortResult::ok;

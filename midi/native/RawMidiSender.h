@@ -27,6 +27,11 @@ public:
     virtual long drainDriver() = 0;
 };
 
+/** What a call that returned 0 or a negative errno, as the stream's calls do, came to: -EIO is a device
+    that stopped taking data, -ECANCELED a wait given up on an exit request, any other error a port
+    that failed. */
+PortResult portResultOf (long error);
+
 /** Sends one whole message through a raw MIDI stream: writes of at most maxBytesPerWrite (the
     stream's buffer size), each drained before the next, until every byte is out. A write may take
     fewer bytes than offered; the rest follows. Interrupted calls are repeated. Ends at the first
