@@ -4,13 +4,19 @@
  * something else.
  *
  *   gadget_midi_device CAPTURE_FILE [--product NAME] [--pause-after BYTES] [--resume-after-ms MS]
+ *                      [--halt 1]
  *
  * GadgetFS must be mounted on /dev/gadget. The device plugs itself into the first free dummy UDC and
  * writes every MIDI byte it takes, in order, to CAPTURE_FILE. It stops taking data once it holds
  * BYTES bytes, and on SIGUSR1; it takes data again MS milliseconds after a stop (never, without
  * --resume-after-ms), and on SIGUSR2. It unplugs itself when it ends (SIGTERM, SIGINT).
  *
- * Prints "READY" once the host has configured it, "PAUSED bytes=N t_ms=T" and "RESUMED bytes=N t_ms=T"
+ * With --halt 1 a stop halts the endpoint instead: the host's transfers are then refused at once with
+ * a STALL handshake, as by a device that rejects data, rather than left waiting. (GadgetFS halts an
+ * endpoint on an I/O call of the wrong direction: a write to an OUT endpoint.)
+ *
+ * Prints "READY" once the host has configured it, "PAUSED bytes=N t_ms=T" (then "HALTED" when it halts)
+ * and "RESUMED bytes=N t_ms=T"
  * (T on the monotonic clock that the sender also prints), and "HOLDS bytes=N" at the end. */
 
 #define _GNU_SOURCE
@@ -32,6 +38,7 @@
 static const char* product = "Cantora 2";
 static long pauseAfter = -1;
 static long resumeAfterMs = -1;
+static int haltOnStop = 0;
 static int captureFd = -1;
 static int endpointFd = -1; /* open from its configuration on: a second open of it is refused */
 static char endpointPath[300];
@@ -70,6 +77,13 @@ static void pauseNow (void)
     paused = 1;
     resumeAt = resumeAfterMs >= 0 ? nowMs() + (double) resumeAfterMs : -1;
     say ("PAUSED bytes=%ld t_ms=%.1f", received, nowMs());
+
+    if (haltOnStop)
+    {
+        const uint8_t wrongWay = 0;
+        const ssize_t n = write (endpointFd, &wrongWay, 1); /* refused, and the endpoint halted */
+        say ("HALTED result=%zd errno=%d", n, n < 0 ? errno : 0);
+    }
 }
 
 static void resumeNow (void)
@@ -351,6 +365,8 @@ int main (int argc, char** argv)
             pauseAfter = atol (argv[i + 1]);
         else if (strcmp (argv[i], "--resume-after-ms") == 0)
             resumeAfterMs = atol (argv[i + 1]);
+        else if (strcmp (argv[i], "--halt") == 0)
+            haltOnStop = atoi (argv[i + 1]);
         else
             return 2;
     }

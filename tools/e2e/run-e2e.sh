@@ -103,10 +103,12 @@ tr -d '\r' < "$log" | awk '
 tr -d '\r' < "$log" | awk '
     function value(key,   i, kv) { for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == key) return kv[2] } return "" }
     /^E2E STALL/ {
-        if (!header++) printf "\n%-14s %-9s %-44s %12s %18s\n", "bytes before", "resumed", "outcome", "device holds", "stop to outcome ms"
+        if (!header++) printf "\n%-14s %-9s %-44s %12s %18s  %s\n", "bytes before", "resumed", "outcome", "device holds", "stop to outcome ms", "verdict"
         match($0, /status="[^"]*"/); outcome = substr($0, RSTART + 8, RLENGTH - 9)
         resumed = value("resumed_ms"); resumed = resumed < 0 ? "never" : "after " resumed / 1000 " s"
-        printf "%-14s %-9s %-44s %12s %18s\n", value("before_end"), resumed, outcome, value("held"), value("stop_to_status_ms")
+        match($0, /verdict="[^"]*"/); verdict = substr($0, RSTART + 9, RLENGTH - 10)
+        printf "%-14s %-9s %-44s %12s %18s  %s%s\n", value("before_end"), resumed, outcome, value("held"), value("stop_to_status_ms"),
+               verdict, index($0, "case=\"halted") ? " (halted endpoint)" : ""
     }'
 
 if tr -d '\r' < "$log" | grep '^E2E PASS' > /dev/null; then

@@ -5,7 +5,8 @@
 // on the same entry of the chooser.
 //
 //   send_firmware [--udc FILE] [--unplug-at N] [--unplug-delay-us D] [--unplug-before-open]
-//                 [--close-after-unplug-ms MS] [--close-on-signal] [--retry-when FILE] PORT_NAME_PART
+//                 [--close-after-unplug-ms MS] [--close-on-signal] [--retry-when FILE]
+//                 [--watch-restart-ms MS] PORT_NAME_PART
 //
 // --udc names the gadget's UDC file, where writing an empty line unplugs the device.
 // --unplug-at N unplugs D microseconds after message N (counted from 0) has been handed to the port.
@@ -13,12 +14,17 @@
 // the unplug, and ends the process; --close-on-signal does the same when SIGUSR1 arrives.
 // --retry-when waits, after a failure, until FILE exists, then picks the same entry again and starts
 // once more.
+// --watch-restart-ms watches, after "Update completed", for the device to leave and come back, as the
+// update screen does, with MS as the limit of each wait, and ends once the watch has an answer.
 //
 // Prints the ports found, "UNPLUG ..." when it unplugs, a line "RESULT status=... ms=... t_ms=..." for
-// each transfer (t_ms on the monotonic clock) and "EXIT ..." at the end; a port that does not open
+// each transfer (t_ms on the monotonic clock), "GUIDANCE text" whenever the screen's guidance line
+// would change, and "EXIT ..." at the end; a port that does not open
 // gives "RESULT status="the port did not open" reason=..." and the ports listed then. Exits 0 only
 // when the last transfer completed, or, with a close, when the close ended everything.
 
+#include "midi/RestartWatch.h"
+#include "screens/Guidance.h"
 #include "transfer/StandaloneTransfer.h"
 
 #include <csignal>
@@ -41,7 +47,7 @@ struct Options
     bool unplugBeforeOpen = false, closeOnSignal = false;
     juce::String udc, retryFile, portName;
     long unplugAt = -1;
-    int unplugDelayUs = 0, closeAfterUnplugMs = -1;
+    int unplugDelayUs = 0, closeAfterUnplugMs = -1, watchRestartMs = -1;
 };
 
 void unplug (const juce::String& udc)
@@ -68,6 +74,8 @@ public:
     }
 
     juce::StringArray getOutputNames() override { return inner.getOutputNames(); }
+
+    bool isPresent (int index) override { return inner.isPresent (index); }
 
     Opened openOutput (int index) override
     {
@@ -206,6 +214,7 @@ private:
                 for (int i = 0; i < box->getNumItems(); ++i)
                     std::printf ("listed now: %s\n", box->getItemText (i).toRawUTF8());
 
+            printGuidance();
             finish ({});
             return;
         }
@@ -244,8 +253,44 @@ private:
                      "t_ms=%.1f\n",
                      status.toRawUTF8(), (long) ports.messages, statusTime - startTime,
                      (double) ports.confirmMs, unplugToStatus, statusTime);
+        printGuidance();
         std::fflush (stdout);
+
+        if (options.watchRestartMs >= 0 &&
+            transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::completed)
+        {
+            restartWatch.limitMilliseconds = options.watchRestartMs;
+            restartWatch.watch (transfer->chooser.getOpenPortIndex());
+        }
+
         startTimer (1);
+    }
+
+    /** The line the update screen would show under its bar now. */
+    void printGuidance()
+    {
+        const auto text =
+            guidanceText (transfer->protocol->getOutcome(), restartWatch.getState(),
+                          transfer->chooser.getOpenProblem(), transfer->chooser.getOpenErrorText());
+
+        if (text != shownGuidance)
+            std::printf ("GUIDANCE %s\n", text.toRawUTF8());
+
+        shownGuidance = text;
+        std::fflush (stdout);
+    }
+
+    void restartWatchChanged()
+    {
+        printGuidance();
+
+        using State = RestartWatch::State;
+        const auto state = restartWatch.getState();
+        std::printf ("WATCH state=%d t_ms=%.1f\n", static_cast<int> (state), now());
+
+        // The watch's answer is the last line: stopping it would change the line back.
+        if (state == State::restarted || state == State::didNotLeave || state == State::didNotReturn)
+            finish ({});
     }
 
     void timerCallback() override
@@ -272,6 +317,13 @@ private:
         // The close comes at its time, whatever the transfer did meanwhile.
         if (options.closeAfterUnplugMs >= 0)
             return;
+
+        // A restart watch ends the run once it has its answer.
+        if (completed && restartWatch.getState() != RestartWatch::State::off)
+        {
+            exitCode = 0;
+            return;
+        }
 
         if (! completed && options.retryFile.isNotEmpty() && ! retried)
         {
@@ -314,8 +366,9 @@ private:
     std::unique_ptr<StandaloneTransfer> transfer;
     int portId = 0;
     double startTime = 0;
-    juce::String shownStatus;
+    juce::String shownStatus, shownGuidance;
     bool retried = false, waitingForRetry = false;
+    RestartWatch restartWatch { ports, [this] { restartWatchChanged(); } };
 };
 
 // A crash inside the test machine leaves no core file to look at: print where it happened.
@@ -348,6 +401,8 @@ bool parse (int argc, char** argv, Options& o)
             o.closeOnSignal = true;
         else if (arg == "--retry-when" && hasValue)
             o.retryFile = argv[++i];
+        else if (arg == "--watch-restart-ms" && hasValue)
+            o.watchRestartMs = juce::String (argv[++i]).getIntValue();
         else if (o.portName.isEmpty() && ! arg.startsWith ("--"))
             o.portName = arg;
         else
