@@ -15,10 +15,11 @@ wait_until() {
 }
 
 # Runs the calling script again on an X server of its own (called with "$0" "$@"), so that no other
-# test's windows, pointer or keys meet it; does nothing once it runs there.
+# test's windows, pointer or keys meet it; does nothing once it runs there. The server never resets
+# between its clients (-noreset): one that connects during a reset is cut off.
 run_on_own_x_server() {
     [ -n "${CANTORA_OWN_X_SERVER:-}" ] && return 0
-    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$@"
+    exec env CANTORA_OWN_X_SERVER=1 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$@"
 }
 
 # Starts a step of a long script, with the seconds since $began.
