@@ -54,8 +54,7 @@ juce::String guidanceText (ProtocolBaseClass::Outcome outcome, RestartWatch::Sta
                    "restarted before you unplug it.";
         case Outcome::deviceStopped:
             return "The device stopped taking data and may hold part or all of the firmware: follow the "
-                   "recovery "
-                   "procedure under Help, then pick the device again and press update.";
+                   "recovery procedure under Help, then pick the device again and press update.";
         case Outcome::portFailed:
             return "The device was disconnected and may hold part or all of the firmware: check the cable, "
                    "reconnect the device, pick it again and press update.";
