@@ -8,6 +8,14 @@
 
 #include <thread>
 
+// Asked of a device number through midiOutMessage; MinGW's headers do not declare them.
+#ifndef DRV_QUERYDEVICEINTERFACE
+#define DRV_QUERYDEVICEINTERFACE (DRV_RESERVED + 12)
+#endif
+#ifndef DRV_QUERYDEVICEINTERFACESIZE
+#define DRV_QUERYDEVICEINTERFACESIZE (DRV_RESERVED + 13)
+#endif
+
 namespace
 {
 juce::String deviceName (UINT id)
@@ -18,6 +26,43 @@ juce::String deviceName (UINT id)
         return {};
 
     return juce::String (caps.szPname);
+}
+
+/** The device's Plug and Play interface path, which differs between two devices of the same kind and
+    stays with a device whatever number it has; empty when the driver gives none. */
+std::string deviceInterfacePath (UINT id)
+{
+    // A device number stands for a handle in these two queries.
+    const auto device = reinterpret_cast<HMIDIOUT> (static_cast<UINT_PTR> (id));
+    ULONG bytes = 0;
+
+    // A path is at most 32,767 characters: a larger size is no answer.
+    if (midiOutMessage (device, DRV_QUERYDEVICEINTERFACESIZE, reinterpret_cast<DWORD_PTR> (&bytes), 0) !=
+            MMSYSERR_NOERROR ||
+        bytes < sizeof (WCHAR) || bytes > 32768 * sizeof (WCHAR))
+        return {};
+
+    // One character more than asked for, so that a path the driver did not end still ends.
+    std::vector<WCHAR> path (bytes / sizeof (WCHAR) + 1, 0);
+
+    if (midiOutMessage (device, DRV_QUERYDEVICEINTERFACE, reinterpret_cast<DWORD_PTR> (path.data()), bytes) !=
+        MMSYSERR_NOERROR)
+        return {};
+
+    return juce::String (path.data()).toStdString();
+}
+
+/** The outputs present, in the order of their device numbers. A number whose device answers nothing
+    (gone since Windows counted it) is left out. */
+std::vector<ListedPort> presentPorts()
+{
+    std::vector<ListedPort> ports;
+
+    for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
+        if (const auto name = deviceName (id); name.isNotEmpty())
+            ports.push_back ({ std::to_string (id), name.toStdString(), deviceInterfacePath (id) });
+
+    return ports;
 }
 
 /** What an open output owns: its handle, its one header with the bytes it points at, the event the
@@ -60,9 +105,12 @@ struct OpenOutput
 class WinMidiPort : public MidiOutputPort, private LongMessageOutput
 {
 public:
-    explicit WinMidiPort (std::unique_ptr<OpenOutput> outputToUse, juce::String nameToUse)
+    /** The list the port was picked from, and its place there, tell its device among those present. */
+    WinMidiPort (std::unique_ptr<OpenOutput> outputToUse, std::vector<ListedPort> listedToUse,
+                 std::size_t pickedToUse)
         : output (std::move (outputToUse))
-        , name (std::move (nameToUse))
+        , listed (std::move (listedToUse))
+        , picked (pickedToUse)
     {
     }
 
@@ -144,24 +192,20 @@ private:
         return result;
     }
 
-    bool isPresent() override
-    {
-        for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
-            if (deviceName (id) == name)
-                return true;
-
-        return false;
-    }
+    // Thread crossing: called on the sending thread. It reads only the port's own copy of the list it
+    // was picked from, never the port list's, which the message thread replaces with each new list.
+    bool isPresent() override { return findPickedPort (listed, picked, presentPorts()) >= 0; }
 
     std::unique_ptr<OpenOutput> output;
-    const juce::String name;
+    const std::vector<ListedPort> listed;
+    const std::size_t picked;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiPort)
 };
 
 /** Opens a device for output. One that is busy is tried again for a moment: the last handle of it may
     still be closing on its own thread. */
-MidiPortList::Opened openDevice (UINT id, const juce::String& name)
+MidiPortList::Opened openDevice (UINT id, const std::vector<ListedPort>& listed, std::size_t picked)
 {
     auto output = std::make_unique<OpenOutput>();
     output->driverEvent = CreateEventW (nullptr, FALSE, FALSE, nullptr);
@@ -193,53 +237,58 @@ MidiPortList::Opened openDevice (UINT id, const juce::String& name)
             case MMSYSERR_NODRIVER:
                 return { nullptr, MidiPortList::OpenProblem::notPresent };
             default:
-                return { nullptr, MidiPortList::OpenProblem::failed };
+            {
+                // Anything else in the system's own words, for the line under the bar.
+                WCHAR text[MAXERRORLENGTH] {};
+
+                if (midiOutGetErrorTextW (result, text, MAXERRORLENGTH) != MMSYSERR_NOERROR)
+                    text[0] = 0;
+
+                return { nullptr, MidiPortList::OpenProblem::failed, juce::String (text) };
+            }
         }
     }
 
-    return { std::make_unique<WinMidiPort> (std::move (output), name) };
-}
-
-std::vector<ListedPort> listedPorts (const juce::StringArray& names)
-{
-    std::vector<ListedPort> ports;
-
-    for (int i = 0; i < names.size(); ++i)
-        ports.push_back ({ std::to_string (i), names[i].toStdString(), {} });
-
-    return ports;
+    return { std::make_unique<WinMidiPort> (std::move (output), listed, picked) };
 }
 } // namespace
 
 juce::StringArray WinMidiPorts::getOutputNames()
 {
-    names.clear();
+    listed = presentPorts();
+    juce::StringArray names;
 
-    for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
-        names.add (deviceName (id));
+    for (const auto& port : listed)
+        names.add (juce::String (port.name));
 
     return names;
 }
 
+int WinMidiPorts::findNow (int index, const std::vector<ListedPort>& present) const
+{
+    if (! juce::isPositiveAndBelow (index, static_cast<int> (listed.size())))
+        return -1;
+
+    // Device numbers move when a device comes or goes: the device picked, wherever it is now, and never
+    // another of the same name that has taken its number.
+    return findPickedPort (listed, static_cast<std::size_t> (index), present);
+}
+
 MidiPortList::Opened WinMidiPorts::openOutput (int index)
 {
-    if (! juce::isPositiveAndBelow (index, names.size()))
-        return { nullptr, OpenProblem::notPresent };
-
-    // Device numbers move when a device comes or goes, and Windows names devices alone: the number
-    // listed, if it still carries the name, otherwise the one device of that name now present.
-    juce::StringArray present;
-
-    for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
-        present.add (deviceName (id));
-
-    const int found =
-        findPickedPort (listedPorts (names), static_cast<std::size_t> (index), listedPorts (present));
+    const auto present = presentPorts();
+    const int found = findNow (index, present);
 
     if (found < 0)
         return { nullptr, OpenProblem::notPresent };
 
-    return openDevice (static_cast<UINT> (found), names[index]);
+    const auto id = std::stoul (present[static_cast<std::size_t> (found)].address);
+    return openDevice (static_cast<UINT> (id), listed, static_cast<std::size_t> (index));
+}
+
+bool WinMidiPorts::isPresent (int index)
+{
+    return findNow (index, presentPorts()) >= 0;
 }
 
 MidiPortList& MidiPortList::getPlatformPorts()

@@ -1,8 +1,13 @@
 #pragma once
 
 #include "midi/MidiPortList.h"
+#include "midi/PortIdentity.h"
 
-/** The MIDI outputs of the Windows multimedia functions, as Windows names them. Each message goes out
+#include <vector>
+
+/** The MIDI outputs of the Windows multimedia functions, as Windows names them, each device told from
+    another of the same name by its Plug and Play interface path where its driver gives one (a device
+    number moves when a device before it comes or goes). Each message goes out
     as a long message whose header is waited for, so the device paces the transfer and every error
     shows; a wait ends at once when the sending thread is asked to exit, and a port closes on a thread
     of its own, since a driver may take its time to give headers back. */
@@ -11,11 +16,15 @@ class WinMidiPorts : public MidiPortList
 public:
     juce::StringArray getOutputNames() override;
     Opened openOutput (int index) override;
+    bool isPresent (int index) override;
 
     /** How long the device must still be listed after the last message before a transfer counts as
         delivered: the time Windows takes to take an unplugged device off its list, with a margin. */
     static constexpr int confirmationMilliseconds = 500;
 
 private:
-    juce::StringArray names; // the last list, in the order of the device numbers
+    /** Where the device at this position of the last list is among the ports present, or -1. */
+    int findNow (int index, const std::vector<ListedPort>& present) const;
+
+    std::vector<ListedPort> listed; // the last list, in the order of the device numbers
 };

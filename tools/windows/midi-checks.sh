@@ -4,8 +4,9 @@
 #   midi-checks.sh PROGRAM.exe DRIVER.drv REDRAW.exe IMAGE.syx
 # Each case starts the program with the driver told what to do, picks the driver's port and presses
 # update with the pointer and keys, as a user would, and passes only on its outcome: read from the
-# driver's log and capture, the program's exit, and the caption under the bar (read from a screenshot
-# taken after the window has been made to paint itself). Prints a table of the figures.
+# driver's log and captures (one per device: A, B), the program's exit, and the caption under the bar
+# (read from a screenshot taken after the window has been made to paint itself). Prints a table of the
+# figures.
 set -uo pipefail
 # shellcheck source=tools/lib/wine.sh
 source "$(dirname "$0")/../lib/wine.sh"
@@ -44,9 +45,10 @@ cp "$driver" "$WINEPREFIX/drive_c/windows/system32/winecantoramidi.drv"
 
 # Starts the program with the driver's settings given as NAME=VALUE; sets pid and window.
 start_program() {
-    rm -f "$work/driver.log" "$work/capture.bin"
+    rm -rf "$work/driver.log" "$work/capture"
+    mkdir "$work/capture"
     env CANTORA_MIDI_LOG="$(winepath -w "$work/driver.log" 2> /dev/null)" \
-        CANTORA_MIDI_CAPTURE="$(winepath -w "$work/capture.bin" 2> /dev/null)" \
+        CANTORA_MIDI_CAPTURE="$(winepath -w "$work/capture" 2> /dev/null)" \
         CANTORA_MIDI_MESSAGES="$messages" "$@" wine "$program" > "$work/program.log" 2>&1 &
     pid=$!
     wait_until 30 program_window_shown || fail "no window titled '$title'"
@@ -55,18 +57,38 @@ start_program() {
     wait_until 10 program_window_shown || fail "no window titled '$title'"
 }
 
-# STEP1 and STEP2 as a user does them: the port box (a click opens its list, where the driver's port
-# follows "(Disconnected)"), then the update button.
-pick_port() {
-    local opens
-    opens=$(count_logged "MODM_OPEN flags")
+# STEP1 and STEP2 as a user does them: the port box (a click opens its list, where the driver's ports
+# follow "(Disconnected)"; the first is device A's when listed), then the update button.
+choose_first_port() {
     click_at "$CANTORA_PORT_BOX"
     sleep 0.5
     xdotool key Down Return
+}
+pick_port() {
+    local opens
+    opens=$(count_logged "MODM_OPEN flags")
+    choose_first_port
     opened() { [ "$(count_logged "MODM_OPEN flags")" -gt "$opens" ]; }
     wait_until 10 opened || fail "picking the port reached no open"
 }
 press_update() { click_at "$CANTORA_UPDATE_BUTTON"; }
+# The letter of the device the last open reached.
+last_opened() { grep "MODM_OPEN flags" "$work/driver.log" | tail -n 1 | cut -d' ' -f2; }
+
+# A pick that must open nothing. Refused, the program lists the ports afresh: it has then asked for
+# device 0's capabilities twice since the click (once looking for the device, once listing).
+pick_refused() {
+    local opens lists
+    opens=$(count_logged "MODM_OPEN flags")
+    lists=$(count_logged "MODM_GETDEVCAPS 0")
+    choose_first_port
+    decided() {
+        [ "$(count_logged "MODM_GETDEVCAPS 0")" -ge $(( lists + 2 )) ] ||
+            [ "$(count_logged "MODM_OPEN flags")" -gt "$opens" ]
+    }
+    wait_until 10 decided || fail "the pick was neither refused nor opened"
+    [ "$(count_logged "MODM_OPEN flags")" -eq "$opens" ] || fail "the pick opened device $(last_opened)"
+}
 
 # The caption above the bar, read from a screenshot once the window has painted its current state.
 caption() {
@@ -79,10 +101,13 @@ caption() {
 }
 shows() { caption | grep -q "$1"; }
 
-captured() { [ -f "$work/capture.bin" ] && stat -c %s "$work/capture.bin" || echo 0; }
-# Whether the capture is the image, or an exact prefix of it.
-whole_image() { cmp -s "$work/capture.bin" "$image"; }
-exact_prefix() { [ "$(captured)" -gt 0 ] && [ "$(captured)" -lt "$size" ] && cmp -s -n "$(captured)" "$work/capture.bin" "$image"; }
+# The bytes device $1 (A unless given) received; whether they are the image, or an exact prefix of it.
+capture_of() { echo "$work/capture/${1:-A}.bin"; }
+captured() { [ -f "$(capture_of "$@")" ] && stat -c %s "$(capture_of "$@")" || echo 0; }
+whole_image() { cmp -s "$(capture_of "$@")" "$image"; }
+exact_prefix() { [ "$(captured)" -gt 0 ] && [ "$(captured)" -lt "$size" ] && cmp -s -n "$(captured)" "$(capture_of)" "$image"; }
+# For the table: what A and B received, in bytes.
+captured_twins() { echo "$(captured A)/$(captured B)"; }
 tick_of() { grep -m 1 -- "$1" "$work/driver.log" | cut -d' ' -f1; }
 
 close_program() {
@@ -94,7 +119,9 @@ close_program() {
     pid=""
 }
 
-row() { results+=("$(printf '%-32s %-48s %8s %10s %6s %8s' "$@")"); }
+table_format='%-32s %-48s %8s %16s %6s %8s'
+# shellcheck disable=SC2059 # the format is the table's
+row() { results+=("$(printf "$table_format" "$@")"); }
 
 # ---------------------------------------------------------------------------------------------------
 echo "== The whole image"
@@ -106,8 +133,8 @@ wait_until 60 shows "Update completed" || fail "no 'Update completed': '$(captio
 elapsed=$(( $(now_ms) - start ))
 whole_image || fail "the driver holds $(captured) bytes, not the image"
 [ "$(count_logged MODM_LONGDATA)" -eq "$messages" ] || fail "$(count_logged MODM_LONGDATA) long messages, not $messages"
-echo "the driver's log of a normal update, first and last lines:"
-head -n 4 "$work/driver.log"; echo "..."; tail -n 3 "$work/driver.log"
+echo "the driver's log of a normal update, from the open, and its last lines:"
+grep -m 1 -A 3 "MODM_OPEN" "$work/driver.log"; echo "..."; tail -n 3 "$work/driver.log"
 row "whole image" "Update completed" "${elapsed}ms" "$(captured)" "-" "-"
 close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
@@ -170,7 +197,7 @@ start_program CANTORA_MIDI_STOP_AT=1000 CANTORA_MIDI_CLOSE_DELAY_MS=800 CANTORA_
 pick_port
 press_update
 wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
-mv "$work/capture.bin" "$work/first.bin"
+mv "$(capture_of)" "$work/first.bin"
 pick_port
 press_update
 wait_until 60 shows "Update completed" || fail "no 'Update completed' after the re-pick: '$(caption)'"
@@ -180,7 +207,61 @@ row "re-pick after a failure" "Update completed" "-" "$(captured)" "-" "-"
 echo "opens refused while the old handle closed: $refusals; the port opened again $(( $(grep "MODM_OPEN flags" "$work/driver.log" | tail -n 1 | cut -d' ' -f1) - $(tick_of MODM_RESET) )) ms after the failure's reset"
 close_program
 
+# Two devices of the same name, A at number 0 and B at number 1, each with an interface path of its own
+# unless the run says otherwise. Whatever happens, only the device picked (A) may receive anything.
+echo "== Twins: the one picked unplugged at message 1000, the same entry picked again"
+start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000
+pick_port
+[ "$(last_opened)" = A ] || fail "the first pick opened device $(last_opened), not A"
+press_update
+wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
+wait_until 10 shows "Update failed" || fail "no failure shown: '$(caption)'"
+# B now answers at number 0, the number A was listed at.
+pick_refused
+[ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"
+row "twin gone, picked again" "nothing opened" "-" "$(captured_twins)" "-" "-"
+close_program
+
+echo "== Twins: the one picked unplugged at message 1000 and back, at number 1, before it is picked again"
+start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000 CANTORA_MIDI_REPLUG=1
+pick_port
+press_update
+wait_until 30 logged "PLUGGED BACK" || fail "device A never came back"
+wait_until 10 shows "Update failed" || fail "no failure shown: '$(caption)'"
+mv "$(capture_of A)" "$work/first.bin"
+pick_port
+[ "$(last_opened)" = A ] || fail "the pick opened device $(last_opened), not A"
+echo "the re-pick: $(grep "MODM_OPEN flags" "$work/driver.log" | tail -n 1 | cut -d' ' -f2-)"
+press_update
+wait_until 60 shows "Update completed" || fail "no 'Update completed' after the re-pick: '$(caption)'"
+whole_image A || fail "device A holds $(captured A) bytes after the re-pick, not the image"
+[ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"
+row "twin back before the re-pick" "Update completed" "-" "$(captured_twins)" "-" "-"
+close_program
+
+echo "== Twins: the one picked unplugged after the last message, its twin then at its number"
+start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=end
+pick_port
+press_update
+wait_until 30 logged "A UNPLUGGED after the last message" || fail "device A was never unplugged"
+# The twin that now answers at A's number must not count as A still being there.
+wait_until 10 shows "Update \(failed\|completed\)" || fail "no outcome shown: '$(caption)'"
+text=$(caption)
+echo "$text" | grep -q "Update failed" || fail "not a failure once device A had gone: '$text'"
+wait_until 10 logged "MODM_RESET" || fail "the port was never given back"
+[ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"
+row "twin gone after the last message" "$(echo "$text" | sed 's/.*progress: //')" "-" "$(captured_twins)" "-" "-"
+close_program
+
+echo "== Twins whose driver gives no interface path: nothing tells them apart"
+start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_PATHS=0
+pick_refused
+pick_refused
+row "twins without paths, picked" "nothing opened" "-" "$(captured_twins)" "-" "-"
+close_program
+
 echo
-printf '%-32s %-48s %8s %10s %6s %8s\n' "case" "caption" "to end" "captured" "exit" "close"
+# shellcheck disable=SC2059 # the format is the table's
+printf "$table_format\n" "case" "caption" "to end" "captured" "exit" "close"
 printf '%s\n' "${results[@]}"
 echo "PASS: the Windows program's MIDI port against the scripted driver"

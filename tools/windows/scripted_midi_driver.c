@@ -1,21 +1,33 @@
-/* A MIDI output driver for Wine whose behaviour each run chooses: one output port, "Cantora 2", that
- * captures what it receives and plays the faults a real driver can cause. Wine's winmm loads it when
- * the prefix's HKCU\Software\Wine\Drivers "Audio" names it (winecantoramidi.drv: "cantoramidi"); the
- * program's multimedia MIDI calls then reach modMessage below.
+/* A MIDI output driver for Wine whose behaviour each run chooses: output ports named "Cantora 2", one per
+ * device, that capture what they receive and play the faults a real driver can cause. Wine's winmm loads
+ * it when the prefix's HKCU\Software\Wine\Drivers "Audio" names it (winecantoramidi.drv: "cantoramidi");
+ * the program's multimedia MIDI calls then reach modMessage below.
  *
- * Chosen through the environment (message numbers count from 0 in each open; a fault applies to the
- * first CANTORA_MIDI_FAULTY_OPENS opens, 1 unless set):
- *   CANTORA_MIDI_CAPTURE  file that receives the bytes of every long message, in order
- *   CANTORA_MIDI_LOG      file that logs every message the driver receives, one line each
+ * Devices are named by letter, A, B, ..., and listed in that order: A at number 0, B at 1. A device
+ * unplugged leaves the list and the devices behind it move up one number; one plugged in again comes back
+ * at the end of the list.
+ *
+ * Chosen through the environment (message numbers count from 0 in each open; a fault applies to device A
+ * in its first CANTORA_MIDI_FAULTY_OPENS opens, 1 unless set):
+ *   CANTORA_MIDI_DEVICES  how many devices of the same name (1 unless set, at most 4)
+ *   CANTORA_MIDI_PATHS    "0": no device answers a Plug and Play interface path (a driver that gives
+ *                         none); otherwise each answers its own, \\?\USB#VID_FFFF&PID_0001#A1#{...} for
+ *                         A, #B1# for B
+ *   CANTORA_MIDI_CAPTURE  folder that receives, for each device, the bytes of every long message it
+ *                         receives, in order: A.bin, B.bin, ...
+ *   CANTORA_MIDI_LOG      file that logs every message the driver receives, one line each: the tick, the
+ *                         letter of the device concerned ("-" for none), the message
  *   CANTORA_MIDI_PACE     "baud": a header is done after the message's time at 31,250 baud
  *                         (otherwise at once)
  *   CANTORA_MIDI_STOP_AT  N: from message N on, headers are never done (a device that stops)
- *   CANTORA_MIDI_UNPLUG_AT N: from message N on, MMSYSERR_NODRIVER, and the port leaves the list;
+ *   CANTORA_MIDI_UNPLUG_AT N: from message N on, MMSYSERR_NODRIVER, and the device leaves the list;
  *                         "end": the same as soon as the header of message CANTORA_MIDI_MESSAGES - 1
  *                         (the last) is done
+ *   CANTORA_MIDI_REPLUG   "1": a device unplugged comes back once its handle has closed
  *   CANTORA_MIDI_HANG_AT  N: the call that hands message N over never returns
  *   CANTORA_MIDI_CLOSE_DELAY_MS  a close takes this long (a driver slow to give headers back)
- *   CANTORA_MIDI_ALLOCATED  "1": an open while a handle is still open answers MMSYSERR_ALLOCATED
+ *   CANTORA_MIDI_ALLOCATED  "1": an open while a handle of the device is still open answers
+ *                         MMSYSERR_ALLOCATED
  */
 
 #include <windows.h>
@@ -28,6 +40,15 @@
 
 #ifndef DRVM_INIT
 #define DRVM_INIT 100
+#endif
+
+/* Asked through midiOutMessage with a device number: the size in bytes of the device's interface path,
+ * then the path itself. MinGW's headers do not declare them. */
+#ifndef DRV_QUERYDEVICEINTERFACE
+#define DRV_QUERYDEVICEINTERFACE (DRV_RESERVED + 12)
+#endif
+#ifndef DRV_QUERYDEVICEINTERFACESIZE
+#define DRV_QUERYDEVICEINTERFACESIZE (DRV_RESERVED + 13)
 #endif
 
 /* winmm's own, which MinGW's headers do not declare. */
@@ -92,22 +113,35 @@ __declspec(dllexport) LRESULT CALLBACK
 
 /* ---------------------------------------------------------------------------------------------- */
 
+#define MAX_DEVICES 4
+
 typedef struct
 {
+    char letter;
+    WCHAR path[80]; /* its Plug and Play interface path */
+    BOOL unplugged;
+    int openHandles, opens;
+    long messagesThisOpen;
+    MIDIOPENDESC openDesc;
+    DWORD openFlags;
+} Device;
+
+typedef struct
+{
+    Device* device;
     MIDIHDR* header;
     DWORD dueAt;  /* GetTickCount() */
     BOOL stalled; /* never due: only a reset gives it back */
 } Pending;
 
 static CRITICAL_SECTION lock;   /* guards everything below */
-static CONDITION_VARIABLE work; /* a header queued, or the port closing */
+static CONDITION_VARIABLE work; /* a header queued, or a port closing */
+static Device devices[MAX_DEVICES];
+static int numDevices = 0;
+static Device* listed[MAX_DEVICES]; /* the devices present, by number */
+static int numListed = 0;
 static Pending pending[64];
 static int numPending = 0;
-static MIDIOPENDESC openDesc;
-static DWORD openFlags = 0;
-static int openHandles = 0, opens = 0;
-static long messagesThisOpen = 0;
-static BOOL unplugged = FALSE;
 static HANDLE completer = NULL;
 
 static long setting (const char* name, long otherwise)
@@ -116,12 +150,32 @@ static long setting (const char* name, long otherwise)
     return value != NULL && *value != 0 ? atol (value) : otherwise;
 }
 
-static BOOL faulty (void)
+static void setUpDevices (void)
 {
-    return opens <= setting ("CANTORA_MIDI_FAULTY_OPENS", 1);
+    const long wanted = setting ("CANTORA_MIDI_DEVICES", 1);
+    numDevices = wanted < 1 ? 1 : wanted > MAX_DEVICES ? MAX_DEVICES : (int) wanted;
+
+    for (int i = 0; i < numDevices; ++i)
+    {
+        Device* device = &devices[i];
+        device->letter = (char) ('A' + i);
+        lstrcpyW (device->path, L"\\\\?\\USB#VID_FFFF&PID_0001#A1#{6994ad04-93ef-11d0-a3cc-00a0c9223196}");
+        device->path[26] = (WCHAR) device->letter; /* the "A" of "#A1#": where a USB path differs */
+        listed[numListed++] = device;
+    }
 }
 
-static void logLine (const char* format, ...)
+static Device* deviceAt (UINT number)
+{
+    return number < (UINT) numListed ? listed[number] : NULL;
+}
+
+static BOOL faulty (const Device* device)
+{
+    return device == &devices[0] && device->opens <= setting ("CANTORA_MIDI_FAULTY_OPENS", 1);
+}
+
+static void logLine (const Device* device, const char* format, ...)
 {
     const char* path = getenv ("CANTORA_MIDI_LOG");
 
@@ -135,17 +189,23 @@ static void logLine (const char* format, ...)
 
     va_list args;
     va_start (args, format);
-    fprintf (log, "%lu ", (unsigned long) GetTickCount());
+    fprintf (log, "%lu %c ", (unsigned long) GetTickCount(), device != NULL ? device->letter : '-');
     vfprintf (log, format, args);
     va_end (args);
     fputc ('\n', log);
     fclose (log);
 }
 
-static void capture (const MIDIHDR* header)
+static void capture (const Device* device, const MIDIHDR* header)
 {
-    const char* path = getenv ("CANTORA_MIDI_CAPTURE");
-    FILE* out = path != NULL ? fopen (path, "ab") : NULL;
+    const char* folder = getenv ("CANTORA_MIDI_CAPTURE");
+
+    if (folder == NULL)
+        return;
+
+    char path[MAX_PATH];
+    snprintf (path, sizeof path, "%s\\%c.bin", folder, device->letter);
+    FILE* out = fopen (path, "ab");
 
     if (out != NULL)
     {
@@ -155,17 +215,41 @@ static void capture (const MIDIHDR* header)
 }
 
 /* Called with lock held. */
-static void callBack (UINT message, DWORD_PTR p1)
+static void callBack (const Device* device, UINT message, DWORD_PTR p1)
 {
-    DriverCallback (openDesc.dwCallback, HIWORD (openFlags), (HDRVR) openDesc.hMidi, message,
-                    openDesc.dwInstance, p1, 0);
+    DriverCallback (device->openDesc.dwCallback, HIWORD (device->openFlags), (HDRVR) device->openDesc.hMidi,
+                    message, device->openDesc.dwInstance, p1, 0);
 }
 
-static void complete (MIDIHDR* header)
+static void complete (const Device* device, MIDIHDR* header)
 {
     header->dwFlags &= ~MHDR_INQUEUE;
     header->dwFlags |= MHDR_DONE;
-    callBack (MOM_DONE, (DWORD_PTR) header);
+    callBack (device, MOM_DONE, (DWORD_PTR) header);
+}
+
+/* The device leaves the list, and those behind it move up one number. */
+static void unplug (Device* device, const char* when)
+{
+    if (device->unplugged)
+        return;
+
+    device->unplugged = TRUE;
+    int kept = 0;
+
+    for (int i = 0; i < numListed; ++i)
+        if (listed[i] != device)
+            listed[kept++] = listed[i];
+
+    numListed = kept;
+    logLine (device, "UNPLUGGED %s; devices now listed: %d", when, numListed);
+}
+
+static void plugBackIn (Device* device)
+{
+    device->unplugged = FALSE;
+    listed[numListed++] = device;
+    logLine (device, "PLUGGED BACK at number %d", numListed - 1);
 }
 
 static BOOL unplugsAtTheEnd (void)
@@ -193,15 +277,13 @@ static DWORD WINAPI completeHeaders (void* unused)
             }
             else if ((LONG) (now - pending[i].dueAt) >= 0)
             {
-                complete (pending[i].header);
+                Device* device = pending[i].device;
+                complete (device, pending[i].header);
                 pending[i] = pending[--numPending];
 
-                if (unplugsAtTheEnd() && faulty() &&
-                    messagesThisOpen >= setting ("CANTORA_MIDI_MESSAGES", -1))
-                {
-                    unplugged = TRUE;
-                    logLine ("UNPLUGGED after the last message");
-                }
+                if (unplugsAtTheEnd() && faulty (device) &&
+                    device->messagesThisOpen >= setting ("CANTORA_MIDI_MESSAGES", -1))
+                    unplug (device, "after the last message");
             }
             else
             {
@@ -218,38 +300,38 @@ static DWORD WINAPI completeHeaders (void* unused)
     return 0;
 }
 
-static DWORD longData (MIDIHDR* header)
+static DWORD longData (Device* device, MIDIHDR* header)
 {
-    const long index = messagesThisOpen++;
-    logLine ("MODM_LONGDATA %ld %lu", index, (unsigned long) header->dwBufferLength);
+    const long index = device->messagesThisOpen++;
+    logLine (device, "MODM_LONGDATA %ld %lu", index, (unsigned long) header->dwBufferLength);
 
-    if (faulty() && index == setting ("CANTORA_MIDI_HANG_AT", -1))
+    if (faulty (device) && index == setting ("CANTORA_MIDI_HANG_AT", -1))
     {
-        logLine ("HANGING in MODM_LONGDATA %ld", index);
+        logLine (device, "HANGING in MODM_LONGDATA %ld", index);
         LeaveCriticalSection (&lock);
         Sleep (INFINITE);
     }
 
     const long unplugAt = unplugsAtTheEnd() ? -1 : setting ("CANTORA_MIDI_UNPLUG_AT", -1);
 
-    if (unplugged || (faulty() && unplugAt >= 0 && index >= unplugAt))
-    {
-        unplugged = TRUE;
+    if (faulty (device) && unplugAt >= 0 && index >= unplugAt)
+        unplug (device, "while taking data");
+
+    if (device->unplugged)
         return MMSYSERR_NODRIVER;
-    }
 
     if ((header->dwFlags & MHDR_PREPARED) == 0)
         return MIDIERR_UNPREPARED;
 
-    capture (header);
+    capture (device, header);
     header->dwFlags &= ~MHDR_DONE;
     header->dwFlags |= MHDR_INQUEUE;
 
     const long stopAt = setting ("CANTORA_MIDI_STOP_AT", -1);
-    const BOOL stops = faulty() && stopAt >= 0 && index >= stopAt;
+    const BOOL stops = faulty (device) && stopAt >= 0 && index >= stopAt;
 
     if (stops)
-        logLine ("STOPPED taking data at %ld", index);
+        logLine (device, "STOPPED taking data at %ld", index);
 
     const char* pace = getenv ("CANTORA_MIDI_PACE");
     const DWORD delay =
@@ -257,6 +339,7 @@ static DWORD longData (MIDIHDR* header)
 
     if (numPending < (int) (sizeof pending / sizeof pending[0]))
     {
+        pending[numPending].device = device;
         pending[numPending].header = header;
         pending[numPending].dueAt = GetTickCount() + delay;
         pending[numPending].stalled = stops;
@@ -267,56 +350,118 @@ static DWORD longData (MIDIHDR* header)
     return MMSYSERR_NOERROR;
 }
 
-static DWORD openPort (MIDIOPENDESC* desc, DWORD flags)
+/* winmm passes the address of the handle's instance data; the driver keeps the device there, and winmm
+ * passes it back with every message about that handle, whatever number the device has by then. */
+static DWORD openPort (UINT number, DWORD_PTR* instance, MIDIOPENDESC* desc, DWORD flags)
 {
-    ++opens;
+    Device* device = deviceAt (number);
 
-    if (openHandles > 0 && setting ("CANTORA_MIDI_ALLOCATED", 0) == 1)
+    if (device == NULL)
+        return MMSYSERR_NODRIVER;
+
+    ++device->opens;
+
+    if (device->openHandles > 0 && setting ("CANTORA_MIDI_ALLOCATED", 0) == 1)
     {
-        logLine ("MODM_OPEN refused: MMSYSERR_ALLOCATED");
+        logLine (device, "MODM_OPEN refused: MMSYSERR_ALLOCATED");
         return MMSYSERR_ALLOCATED;
     }
 
-    if (unplugged)
-        return MMSYSERR_NODRIVER;
-
-    ++openHandles;
-    openDesc = *desc;
-    openFlags = flags;
-    messagesThisOpen = 0;
-    logLine ("MODM_OPEN flags=0x%lx", (unsigned long) flags);
+    ++device->openHandles;
+    device->openDesc = *desc;
+    device->openFlags = flags;
+    device->messagesThisOpen = 0;
+    *instance = (DWORD_PTR) device;
+    logLine (device, "MODM_OPEN flags=0x%lx at number %u", (unsigned long) flags, number);
 
     if (completer == NULL)
         completer = CreateThread (NULL, 0, completeHeaders, NULL, 0, NULL);
 
-    callBack (MOM_OPEN, 0);
+    callBack (device, MOM_OPEN, 0);
     return MMSYSERR_NOERROR;
 }
 
-/* A reset gives back every header still queued, as done. */
-static void reset (void)
+/* A reset gives back every header of the device still queued, as done. */
+static void reset (const Device* device)
 {
-    for (int i = 0; i < numPending; ++i)
-        complete (pending[i].header);
+    for (int i = 0; i < numPending;)
+        if (pending[i].device == device)
+        {
+            complete (device, pending[i].header);
+            pending[i] = pending[--numPending];
+        }
+        else
+        {
+            ++i;
+        }
+}
 
-    numPending = 0;
+static DWORD deviceCaps (UINT number, MIDIOUTCAPSW* out, DWORD_PTR size)
+{
+    const Device* device = deviceAt (number);
+    logLine (device, "MODM_GETDEVCAPS %u", number);
+
+    if (device == NULL)
+        return MMSYSERR_NODRIVER;
+
+    MIDIOUTCAPSW caps;
+    memset (&caps, 0, sizeof caps);
+    caps.wMid = 0xff;
+    caps.wPid = 1;
+    caps.vDriverVersion = 0x0100;
+    lstrcpyW (caps.szPname, L"Cantora 2");
+    caps.wTechnology = MOD_MIDIPORT;
+    caps.wChannelMask = 0xffff;
+    memcpy (out, &caps, size < sizeof caps ? size : sizeof caps);
+    return MMSYSERR_NOERROR;
+}
+
+/* The interface path's size in bytes, the terminating zero included, or the path into a buffer of at
+ * least that size. */
+static DWORD interfacePath (UINT number, UINT message, DWORD_PTR p1, DWORD_PTR p2)
+{
+    const Device* device = deviceAt (number);
+    const BOOL sizeOnly = message == DRV_QUERYDEVICEINTERFACESIZE;
+    logLine (device, "%s %u", sizeOnly ? "DRV_QUERYDEVICEINTERFACESIZE" : "DRV_QUERYDEVICEINTERFACE", number);
+
+    if (device == NULL)
+        return MMSYSERR_NODRIVER;
+
+    if (setting ("CANTORA_MIDI_PATHS", 1) == 0)
+        return MMSYSERR_NOTSUPPORTED;
+
+    const ULONG bytes = (ULONG) ((lstrlenW (device->path) + 1) * sizeof (WCHAR));
+
+    if (sizeOnly)
+    {
+        *(ULONG*) p1 = bytes;
+        return MMSYSERR_NOERROR;
+    }
+
+    if (p2 < bytes)
+        return MMSYSERR_INVALPARAM;
+
+    memcpy ((void*) p1, device->path, bytes);
+    return MMSYSERR_NOERROR;
 }
 
 __declspec(dllexport) DWORD WINAPI
-    modMessage (UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
+    modMessage (UINT number, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
 {
-    (void) device;
-    (void) user;
     static LONG initialised = 0;
 
     if (InterlockedExchange (&initialised, 1) == 0)
     {
         InitializeCriticalSection (&lock);
         InitializeConditionVariable (&work);
+        setUpDevices();
     }
 
     EnterCriticalSection (&lock);
     DWORD result = MMSYSERR_NOTSUPPORTED;
+
+    /* The device of an open handle, for the messages about one. */
+    Device* device = (Device*) user;
 
     switch (message)
     {
@@ -325,59 +470,52 @@ __declspec(dllexport) DWORD WINAPI
             break;
 
         case MODM_GETNUMDEVS:
-            result = unplugged ? 0 : 1;
+            result = (DWORD) numListed;
             break;
 
         case MODM_GETDEVCAPS:
-            if (unplugged)
-            {
-                result = MMSYSERR_NODRIVER;
-                break;
-            }
-            {
-                MIDIOUTCAPSW caps;
-                memset (&caps, 0, sizeof caps);
-                caps.wMid = 0xff;
-                caps.wPid = 1;
-                caps.vDriverVersion = 0x0100;
-                lstrcpyW (caps.szPname, L"Cantora 2");
-                caps.wTechnology = MOD_MIDIPORT;
-                caps.wChannelMask = 0xffff;
-                memcpy ((void*) p1, &caps, p2 < sizeof caps ? p2 : sizeof caps);
-                result = MMSYSERR_NOERROR;
-            }
+            result = deviceCaps (number, (MIDIOUTCAPSW*) p1, p2);
+            break;
+
+        case DRV_QUERYDEVICEINTERFACESIZE:
+        case DRV_QUERYDEVICEINTERFACE:
+            result = interfacePath (number, message, p1, p2);
             break;
 
         case MODM_OPEN:
-            result = openPort ((MIDIOPENDESC*) p1, (DWORD) p2);
+            result = openPort (number, (DWORD_PTR*) user, (MIDIOPENDESC*) p1, (DWORD) p2);
             break;
 
         case MODM_CLOSE:
-            logLine ("MODM_CLOSE");
+            logLine (device, "MODM_CLOSE");
             /* The handle stays open meanwhile: an open now is refused, if the run asks for that. */
             LeaveCriticalSection (&lock);
             Sleep ((DWORD) setting ("CANTORA_MIDI_CLOSE_DELAY_MS", 0));
             EnterCriticalSection (&lock);
-            reset();
-            --openHandles;
-            callBack (MOM_CLOSE, 0);
+            reset (device);
+            --device->openHandles;
+            callBack (device, MOM_CLOSE, 0);
+
+            if (device->unplugged && setting ("CANTORA_MIDI_REPLUG", 0) == 1)
+                plugBackIn (device);
+
             result = MMSYSERR_NOERROR;
             break;
 
         case MODM_RESET:
-            logLine ("MODM_RESET");
-            reset();
+            logLine (device, "MODM_RESET");
+            reset (device);
             result = MMSYSERR_NOERROR;
             break;
 
         case MODM_PREPARE:
-            logLine ("MODM_PREPARE");
+            logLine (device, "MODM_PREPARE");
             ((MIDIHDR*) p1)->dwFlags |= MHDR_PREPARED;
             result = MMSYSERR_NOERROR;
             break;
 
         case MODM_UNPREPARE:
-            logLine ("MODM_UNPREPARE");
+            logLine (device, "MODM_UNPREPARE");
             if ((((MIDIHDR*) p1)->dwFlags & MHDR_INQUEUE) != 0)
             {
                 result = MIDIERR_STILLPLAYING;
@@ -388,15 +526,15 @@ __declspec(dllexport) DWORD WINAPI
             break;
 
         case MODM_LONGDATA:
-            result = longData ((MIDIHDR*) p1);
+            result = longData (device, (MIDIHDR*) p1);
             break;
 
         case MODM_DATA:
-            result = unplugged ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+            result = device->unplugged ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
             break;
 
         default:
-            logLine ("message %u", message);
+            logLine (NULL, "message %u for number %u", message, number);
             break;
     }
 
