@@ -465,23 +465,31 @@ TEST_F (FailingTransfer, ADamagedImageEndsWithNothingReadPastItsEnd)
 TEST_F (TransferOfTheImage, ASlowPortStillGetsEveryByteWhileTheMessageThreadStaysResponsive)
 {
     device().microsecondsPerMessage = 200;
+    device().holdBeforeMessage (1000);
     protocol->startTransfer();
 
     // Ping the message thread all through the transfer: every ping is answered (the window never
-    // freezes), and many are while the image goes out.
-    int answered = 0;
-
-    while (protocol->isThreadRunning())
+    // freezes), those sent while the port keeps the thread waiting in the middle of the image included.
+    const auto ping = []()
     {
         bool done = false;
         juce::MessageManager::callAsync ([&done] { done = true; });
-        ASSERT_TRUE (pumpUntil ([&] { return done; }, hangBoundMs));
-        ++answered;
-    }
+        return pumpUntil ([&] { return done; }, hangBoundMs);
+    };
+
+    ASSERT_TRUE (pumpUntil ([&] { return device().isHolding(); }));
+
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE (ping());
+
+    EXPECT_TRUE (protocol->isThreadRunning());
+    device().release();
+
+    while (protocol->isThreadRunning())
+        ASSERT_TRUE (ping());
 
     expectReceivedTheWholeImage();
     EXPECT_EQ (protocol->getStatus(), "Update completed");
-    EXPECT_GT (answered, 10);
 }
 
 //==============================================================================

@@ -91,14 +91,19 @@ pick_refused() {
 }
 
 # The caption above the bar, read from a screenshot once the window has painted its current state.
-caption() {
+# $1: the area's size and its place in the window ("WxH+X+Y").
+read_screen() {
     wine "$redraw" "$title" > /dev/null 2>&1
-    local x y
+    local x y w h dx dy
     eval "$(xdotool getwindowgeometry --shell "$window" 2> /dev/null | grep -E '^(X|Y)=')"
     x=$X; y=$Y
-    import -window root -crop "530x30+$(( x + 12 ))+$(( y + 213 ))" png:- 2> /dev/null \
+    IFS='x+' read -r w h dx dy <<< "$1"
+    import -window root -crop "${w}x${h}+$(( x + dx ))+$(( y + dy ))" png:- 2> /dev/null \
         | convert - -scale 300% -colorspace Gray png:- | tesseract stdin stdout 2> /dev/null | tr '\n' ' '
 }
+caption() { read_screen "530x30+12+213"; }
+# The guidance line under the bar: the screen's row at (10, 255), inside the border and below the title bar.
+guidance() { read_screen "622x30+14+281"; }
 shows() { caption | grep -q "$1"; }
 
 # The bytes device $1 (A unless given) received; whether they are the image, or an exact prefix of it.
@@ -152,6 +157,10 @@ to_failure=$(( $(tick_of MODM_RESET) - $(tick_of "STOPPED") ))
 bound=$(( (504 * 10 * 1000 + 31249) / 31250 + 2000 ))
 [ "$to_failure" -le $(( bound + 1000 )) ] || fail "the failure came $to_failure ms after the stop (limit $bound ms)"
 exact_prefix || fail "the driver holds no exact prefix ($(captured) bytes)"
+advice=$(guidance)
+# Read by OCR, which may take a letter for another: two words of the line are enough.
+echo "$advice" | grep -q "stopped taking data.*recovery" || fail "not the stall's guidance: '$advice'"
+echo "guidance: $advice"
 row "stops at message 1000" "$(echo "$text" | sed 's/.*progress: //')" "${to_failure}ms" "$(captured)" "-" "-"
 close_program
 
