@@ -82,7 +82,8 @@ struct ScreenFixture : public ::testing::Test
     // Waits until the transfer thread has ended and everything it posted has been handled.
     bool transferEnds()
     {
-        const bool ended = pumpUntil ([&] { return ! screen->protocol->isThreadRunning(); }, 30000);
+        // A hang bound: a whole transfer took 38 s on a machine loaded with builds and busy loops.
+        const bool ended = pumpUntil ([&] { return ! screen->protocol->isThreadRunning(); }, 120000);
         pumpUntilQuiet();
         return ended;
     }
