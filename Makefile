@@ -9,16 +9,28 @@ JOBS ?= $(shell nproc)
 
 CMAKE_ARGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DFIRMWARE_SYX="$(FIRMWARE_SYX)"
 
-# Tests open windows: without a display they run inside a virtual X server.
+# Tests open windows: without a display they run inside a virtual X server. It must not reset when its
+# last client leaves (-noreset): a test program that connects during the reset has its connection
+# closed and dies of SIGPIPE, which happened to about one connection in sixteen made back to back.
 ifeq ($(strip $(DISPLAY)),)
-  WITH_DISPLAY = xvfb-run -a -s "-screen 0 1280x1024x24"
+  WITH_DISPLAY = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 else
   WITH_DISPLAY =
 endif
 
 PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
 
-.PHONY: all deps configure build run test lint sanitize bench screenshot e2e fuzz windows package clean
+# Every date a build writes into what it makes (GCC's __DATE__ and __TIME__, the archives' and the
+# installer's) is the last commit's, so that one commit builds the same files wherever it is built.
+ifeq ($(origin SOURCE_DATE_EPOCH),undefined)
+  SOURCE_DATE_EPOCH := $(shell git log -1 --format=%ct 2> /dev/null)
+endif
+ifneq ($(SOURCE_DATE_EPOCH),)
+  export SOURCE_DATE_EPOCH
+endif
+
+.PHONY: all deps configure build run test lint sanitize bench screenshot e2e fuzz windows package release \
+        reproducible clean
 
 all: build
 
@@ -92,6 +104,17 @@ windows:
 # The Debian package of the Linux program, checked and tried in a throwaway root.
 package:
 	@tools/package/check-package.sh
+
+# Every release file of this build kind (the stand-in's, or FIRMWARE_SYX's) in dist/ with SHA256SUMS:
+# the files of make package and make windows, after all their checks. RELEASE_ARGS=--files-only makes
+# the files without the checks.
+release:
+	@tools/release/release.sh $(RELEASE_ARGS)
+
+# The release files built twice, from two clones of the last commit at different paths and times, and
+# compared byte for byte.
+reproducible:
+	@tools/release/reproducible.sh
 
 # A bounded libFuzzer run of the image checker and the splitter (not part of make test or CI), from the
 # seed corpus in tools/fuzz/corpus; what it finds on the way is kept in build-fuzz/corpus.

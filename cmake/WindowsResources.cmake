@@ -16,8 +16,31 @@ add_custom_command(OUTPUT "${windows_icon}"
     DEPENDS ${windows_icon_pngs} "${icon_256}"
     COMMENT "Making the Windows icon group"
     VERBATIM)
+
+# The project's version in the version resource (four numbers and the text) and in the manifest.
+set(CANTORA_VERSION_NUMBERS "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, 0")
+set(CANTORA_VERSION_DOTTED "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/resources/cantora-version.h" CONTENT
+"// Made by CMake: the program's version, for its resource script.
+#define CANTORA_VERSION_NUMBERS ${CANTORA_VERSION_NUMBERS}
+#define CANTORA_VERSION_TEXT \"${PROJECT_VERSION}\"
+")
+configure_file("${CMAKE_SOURCE_DIR}/resources/cantora2-updater.manifest"
+    "${CMAKE_BINARY_DIR}/resources/cantora2-updater.manifest" @ONLY)
+
+set(resource_files "${windows_icon}" "${CMAKE_BINARY_DIR}/resources/cantora2-updater.manifest"
+    "${CMAKE_BINARY_DIR}/resources/cantora-version.h")
 target_sources(CantoraUpdater PRIVATE resources/cantora2-updater.rc)
-set_source_files_properties(resources/cantora2-updater.rc PROPERTIES
-    OBJECT_DEPENDS "${windows_icon};${CMAKE_SOURCE_DIR}/resources/cantora2-updater.manifest")
-target_include_directories(CantoraUpdater PRIVATE
-    "${CMAKE_BINARY_DIR}/resources" "${CMAKE_SOURCE_DIR}/resources")
+set_source_files_properties(resources/cantora2-updater.rc PROPERTIES OBJECT_DEPENDS "${resource_files}")
+target_include_directories(CantoraUpdater PRIVATE "${CMAKE_BINARY_DIR}/resources")
+
+# What the release files are named (with "-standin" for a build that carries the stand-in image), and
+# the installer's upgrade code: the one identity under which every version replaces the one before.
+if(CANTORA_STANDIN_IMAGE)
+    set(windows_release_name "Cantora2Updater-${PROJECT_VERSION}-standin")
+else()
+    set(windows_release_name "Cantora2Updater-${PROJECT_VERSION}")
+endif()
+file(APPEND "${CMAKE_BINARY_DIR}/cantora-facts.sh" "CANTORA_WINDOWS_NAME='${windows_release_name}'
+CANTORA_UPGRADE_CODE='518EB127-6407-403D-80F6-9C55C6E07712'
+")

@@ -12,7 +12,7 @@ set(CANTORA_SCREENSHOT_URL "https://korvane.example/cantora2-updater/screenshot.
 set(package_dir "${CMAKE_BINARY_DIR}/package")
 set(app_id com.korvane.Cantora2Updater)
 
-foreach(file copyright changelog ${app_id}.metainfo.xml)
+foreach(file copyright changelog ${app_id}.metainfo.xml cantora2-updater.1)
     configure_file("${CMAKE_SOURCE_DIR}/resources/${file}" "${package_dir}/${file}" @ONLY)
 endforeach()
 
@@ -22,8 +22,8 @@ set(icon_sizes 16 32 48 64 128 256)
 cantora_render_icon(theme_icons ${icon_sizes})
 add_custom_command(OUTPUT "${package_dir}/changelog.gz" "${package_dir}/cantora2-updater.1.gz"
     COMMAND gzip -9nc "${package_dir}/changelog" > "${package_dir}/changelog.gz"
-    COMMAND gzip -9nc "${CMAKE_SOURCE_DIR}/resources/cantora2-updater.1" > "${package_dir}/cantora2-updater.1.gz"
-    DEPENDS "${package_dir}/changelog" "${CMAKE_SOURCE_DIR}/resources/cantora2-updater.1")
+    COMMAND gzip -9nc "${package_dir}/cantora2-updater.1" > "${package_dir}/cantora2-updater.1.gz"
+    DEPENDS "${package_dir}/changelog" "${package_dir}/cantora2-updater.1")
 add_custom_target(cantora_package_files ALL DEPENDS "${package_dir}/changelog.gz")
 
 install(PROGRAMS $<TARGET_FILE:CantoraUpdater> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME cantora2-updater)
@@ -67,3 +67,9 @@ This build carries a test image with placeholder bytes instead of the
 device's firmware: it cannot update a Cantora 2.")
 endif()
 include(CPack)
+
+# The package's file name, as CPack makes it, for the scripts.
+execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE deb_architecture
+    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+file(APPEND "${CMAKE_BINARY_DIR}/cantora-facts.sh"
+    "CANTORA_DEB_FILE='${CPACK_PACKAGE_NAME}_${CPACK_PACKAGE_VERSION}_${deb_architecture}.deb'\n")

@@ -4,7 +4,13 @@
 # Debian 12 root made with mmdebstrap (never on this machine): installs it with apt-get, starts the
 # program from the desktop entry's Exec line under Xvfb, removes it, and checks that no file of it is
 # left. Exit code 0 only when everything passed.
+#   check-package.sh [--files-only]
+# --files-only builds the package and reads its fields back, without lintian and the other validators
+# and without the throwaway root (make reproducible builds the package twice that way).
 set -euo pipefail
+
+files_only=0
+[ "${1:-}" = "--files-only" ] && files_only=1
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$top/build-package
@@ -20,36 +26,49 @@ tools/install-deps.sh g++ cmake ninja-build pkg-config make juce-modules-source 
     dpkg-dev lintian desktop-file-utils appstream mmdebstrap xvfb xauth xdotool x11-utils
 
 step "Build and package"
+# The modes of the package's files and folders, and of its members, do not depend on the builder's umask.
+umask 022
+# Debian's flags warn of every __DATE__ and __TIME__ (the framework has one of each); the build sets
+# SOURCE_DATE_EPOCH, which makes both the commit's, and make reproducible checks that they are.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_TESTS=OFF \
       -DFIRMWARE_SYX="${FIRMWARE_SYX:-}" \
-      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS) -Wno-date-time" \
       -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now -s" > /dev/null
 cmake --build "$build"
 (cd "$build" && cpack > /dev/null)
-deb=$(ls -t "$build"/cantora2-updater_*_amd64.deb | head -n 1)
+# The version, the package's file name and the title of this build.
+# shellcheck source=/dev/null
+source "$build/cantora-facts.sh"
+deb=$build/$CANTORA_DEB_FILE
+[ -f "$deb" ] || { echo "FAIL: no $CANTORA_DEB_FILE from cpack"; exit 1; }
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
 dpkg-deb -f "$deb" Package Version Section Priority Maintainer Depends
 # A build without a vendor image carries the stand-in: its name and description say so, and only then.
+description=$(dpkg-deb -f "$deb" Description)
 if [ -z "${FIRMWARE_SYX:-}" ]; then
     case "$(basename "$deb")" in *"~standin_"*) ;; *) echo "FAIL: a stand-in build named $(basename "$deb")"; exit 1 ;; esac
-    dpkg-deb -f "$deb" Description | grep -q "test image" || { echo "FAIL: the description does not say stand-in"; exit 1; }
+    grep -q "test image" <<< "$description" || { echo "FAIL: the description does not say stand-in"; exit 1; }
     echo "marked as a stand-in build: the name and the description"
 else
     case "$(basename "$deb")" in *standin*) echo "FAIL: a build of $FIRMWARE_SYX named $(basename "$deb")"; exit 1 ;; esac
-    ! dpkg-deb -f "$deb" Description | grep -q "test image" || { echo "FAIL: the description says stand-in"; exit 1; }
+    ! grep -q "test image" <<< "$description" || { echo "FAIL: the description says stand-in"; exit 1; }
     echo "not marked: a build of a given image"
 fi
 dpkg-deb -c "$deb" | awk '{ print $1, $3, $6 }'
+# The newest entries of the changelog and of the AppStream releases are this version's.
+changelog=$(zcat "$build/package/changelog.gz" | sed -n '1s/^cantora2-updater (\([^)]*\)).*/\1/p')
+release=$(grep -o -m 1 '<release version="[^"]*"' "$build/package/com.korvane.Cantora2Updater.metainfo.xml" | cut -d '"' -f 2)
+echo "version $CANTORA_VERSION; the changelog's newest entry: $changelog; the newest AppStream release: $release"
+[ "$changelog" = "$CANTORA_VERSION" ] && [ "$release" = "$CANTORA_VERSION" ] || {
+    echo "FAIL: the changelog and the AppStream releases need an entry for $CANTORA_VERSION"; exit 1; }
+
+[ "$files_only" -eq 0 ] || { step "PASS (the package only)"; exit 0; }
 
 step "Checks"
 desktop-file-validate resources/com.korvane.Cantora2Updater.desktop && echo "desktop-file-validate: no problems"
 appstreamcli validate --no-net "$build/package/com.korvane.Cantora2Updater.metainfo.xml"
 lintian --fail-on error --display-info "$deb" && echo "lintian: no errors"
-
-# The title of this build.
-# shellcheck source=/dev/null
-source "$build/cantora-facts.sh"
 
 step "Install test in a throwaway Debian 12 root"
 xvfb=""

@@ -33,7 +33,8 @@ apt-get source -q libpng1.6 libjpeg-turbo > /dev/null
 toolchain=(-DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=x86_64 -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix
            -DCMAKE_RC_COMPILER=x86_64-w64-mingw32-windres -DCMAKE_FIND_ROOT_PATH=/usr/x86_64-w64-mingw32
            -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY
-           -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -G Ninja)
+           -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_C_FLAGS="-ffile-prefix-map=$work=."
+           -G Ninja)
 
 # libjpeg-turbo without its SIMD code (which needs nasm) and without its shared library.
 cmake -S libjpeg-turbo-*/ -B build-jpeg "${toolchain[@]}" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF \

@@ -13,9 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
-# Everything static: the program then imports only DLLs that every Windows has. Release builds are
-# stripped.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Everything static: the program then imports only DLLs that every Windows has. No link time in the
+# headers, so that the same sources link to the same bytes. Release builds are stripped.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # The folder of the libraries built from Debian's sources is searched like the MinGW root.
