@@ -10,6 +10,7 @@
 #include "support/ScreenProbe.h"
 
 #include <cstdio>
+#include <functional>
 
 namespace
 {
@@ -103,34 +104,30 @@ int main (int argc, char** argv)
         pumpUntilQuiet();
         pictures.add (s.draw ("Restarted"));
     }
+    // A transfer that fails, and a pick that does not open, each set up on the device first.
+    const auto failedTransfer =
+        [&] (const char* name, const std::function<void (InMemoryMidiPorts::Device&)>& fault)
     {
         Scene s;
         s.pick (1);
-        s.ports.device (0).stopsTakingDataAfter = 1500;
+        fault (s.ports.device (0));
         s.update();
         s.ends();
-        pictures.add (s.draw ("Stalled"));
-    }
+        pictures.add (s.draw (name));
+    };
+    const auto refusedPick =
+        [&] (const char* name, const std::function<void (InMemoryMidiPorts::Device&)>& fault)
     {
         Scene s;
+        fault (s.ports.device (0));
         s.pick (1);
-        s.ports.device (0).goesAwayAfter = 1000;
-        s.update();
-        s.ends();
-        pictures.add (s.draw ("Unplugged"));
-    }
-    {
-        Scene s;
-        s.ports.device (0).inUse = true;
-        s.pick (1);
-        pictures.add (s.draw ("In use"));
-    }
-    {
-        Scene s;
-        s.ports.device (0).notAllowed = true;
-        s.pick (1);
-        pictures.add (s.draw ("Not allowed"));
-    }
+        pictures.add (s.draw (name));
+    };
+
+    failedTransfer ("Stalled", [] (auto& d) { d.stopsTakingDataAfter = 1500; });
+    failedTransfer ("Unplugged", [] (auto& d) { d.goesAwayAfter = 1000; });
+    refusedPick ("In use", [] (auto& d) { d.inUse = true; });
+    refusedPick ("Not allowed", [] (auto& d) { d.notAllowed = true; });
 
     // Two columns, four rows, in the order above.
     const int w = 642, h = 390, gap = 10;
