@@ -19,9 +19,10 @@ bool displayAdaptersCanBeListed()
 
     // No window of the framework's may open now: a plain system message.
     MessageBoxW (nullptr,
-                 L"Cantora 2 Updater cannot start: Windows cannot list this computer's display adapters "
-                 L"(DirectX Graphics Infrastructure). Start it on the computer's own desktop.",
-                 L"Cantora 2 Updater", MB_OK | MB_ICONERROR);
+                 L"" CANTORA_PRODUCT_NAME
+                 " cannot start: Windows cannot list this computer's display adapters "
+                 "(DirectX Graphics Infrastructure). Start it on the computer's own desktop.",
+                 L"" CANTORA_PRODUCT_NAME, MB_OK | MB_ICONERROR);
     return false;
 }
 #else

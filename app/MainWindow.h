@@ -21,7 +21,7 @@ public:
     ContentComp* contentComp = nullptr;
 
     /** The window's fixed size, border and title bar included. */
-    static constexpr int width = 650, height = 400;
+    static constexpr int width = CANTORA_WINDOW_WIDTH, height = CANTORA_WINDOW_HEIGHT;
 
     /** How long a close waits for the transfer thread to end before it ends the process instead. */
     static constexpr int stopWaitMilliseconds = 400;

@@ -40,28 +40,6 @@ else()
     set(CANTORA_STANDIN_IMAGE 1)
 endif()
 
-# Facts that tests and scripts use, in one place: the program's version (the project's, which every
-# release file carries), whether it carries the stand-in image, the window's title, and where a user
-# clicks in the window (from its top left corner, inside the 4-pixel border and below the 26-pixel title
-# bar: the Help button, the close button, the port box and the update button). The scripts read the
-# generated file; the packaging files add the names of what they make.
-math(EXPR firmware_build_number "${FIRMWARE_BUILD}")
-if(firmware_build_number EQUAL 0)
-    set(CANTORA_FIRMWARE_VERSION_AND_BUILD "${FIRMWARE_VERSION}")
-else()
-    set(CANTORA_FIRMWARE_VERSION_AND_BUILD "${FIRMWARE_VERSION} B${firmware_build_number}")
-endif()
-set(CANTORA_WINDOW_TITLE "Cantora 2 - version ${CANTORA_FIRMWARE_VERSION_AND_BUILD}")
-file(WRITE "${CMAKE_BINARY_DIR}/cantora-facts.sh" "# Made by CMake: facts of this build, sourced by the scripts.
-CANTORA_VERSION='${PROJECT_VERSION}'
-CANTORA_STANDIN=${CANTORA_STANDIN_IMAGE}
-CANTORA_TITLE='${CANTORA_WINDOW_TITLE}'
-CANTORA_HELP_BUTTON='589 70'
-CANTORA_CLOSE_BUTTON='632 15'
-CANTORA_PORT_BOX='320 166'
-CANTORA_UPDATE_BUTTON='589 256'
-")
-
 add_custom_command(OUTPUT "${generated_dir}/FirmwareImageData.cpp"
     COMMAND firmwaretool embed "${firmware_image}" "${generated_dir}/FirmwareImageData.cpp"
             "${FIRMWARE_VERSION}" "${FIRMWARE_BUILD}"

@@ -47,8 +47,7 @@ public:
     static constexpr float guidanceFontHeight = 14.0f;
 
     /** Shown at the bottom of a build that carries the stand-in image instead of the device's firmware. */
-    static constexpr const char* standInNotice =
-        "This build carries a test image, not firmware for the device: it cannot update a Cantora 2.";
+    static constexpr const char* standInNotice = CANTORA_STANDIN_NOTICE;
 
     /** The transfer object; read by the main window to stop its thread on close. */
     std::unique_ptr<BasicSysexProtocolClass> protocol;

@@ -9,6 +9,6 @@ LumoHelpWindowClass::LumoHelpWindowClass()
     auto* content = new LumoHelpWindowContentComp();
     setResizable (true, false);
     setContentOwned (content, false);
-    setName ("Firmware Update Help");
+    setName (CANTORA_HELP_TITLE);
     setProgramIcon (*this);
 }

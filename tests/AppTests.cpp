@@ -116,22 +116,23 @@ TEST (MainWindowTitle, ShowsTheBuildOnlyWhenThereIsOne)
     EXPECT_EQ (FirmwareDescriptor ("Cantora 2", "1.0.02", 7).getBuildSuffix(), " B7");
 }
 
-TEST (MainWindowWhenItFirstShows, IsAlready650x400InTheMiddleOfTheScreen)
+TEST (MainWindowWhenItFirstShows, IsAlreadyAtItsSizeInTheMiddleOfTheScreen)
 {
     // A window manager slow to take the window on can keep the size and place it first showed with.
     MainWindow window ({}, testPorts());
     ASSERT_TRUE (window.isShowing());
-    EXPECT_EQ (window.getBounds().withZeroOrigin(), juce::Rectangle<int> (650, 400));
+    EXPECT_EQ (window.getBounds().withZeroOrigin(),
+               juce::Rectangle<int> (CANTORA_WINDOW_WIDTH, CANTORA_WINDOW_HEIGHT));
     const auto middle = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea.getCentre();
     EXPECT_LE (window.getBounds().getCentre().getDistanceFrom (middle), 1);
 }
 
-TEST_F (OpenWindow, IsFixedAt650x400WithTheScreenInsideAndGoesAtShutdown)
+TEST_F (OpenWindow, IsFixedAtItsSizeWithTheScreenInsideAndGoesAtShutdown)
 {
     ASSERT_NE (window, nullptr);
     EXPECT_TRUE (window->isVisible());
-    EXPECT_EQ (window->getWidth(), 650);
-    EXPECT_EQ (window->getHeight(), 400);
+    EXPECT_EQ (window->getWidth(), CANTORA_WINDOW_WIDTH);
+    EXPECT_EQ (window->getHeight(), CANTORA_WINDOW_HEIGHT);
     EXPECT_FALSE (window->isUsingNativeTitleBar());
     EXPECT_EQ (window->getTitleBarHeight(), 26);
     EXPECT_NE (window->getCloseButton(), nullptr);
@@ -147,18 +148,35 @@ TEST_F (OpenWindow, IsFixedAt650x400WithTheScreenInsideAndGoesAtShutdown)
 
     // The border cannot make it larger or smaller: a drag applies its size through the limits.
     auto* limits = window->getConstrainer();
-    EXPECT_EQ (limits->getMinimumWidth(), 650);
-    EXPECT_EQ (limits->getMaximumWidth(), 650);
-    EXPECT_EQ (limits->getMinimumHeight(), 400);
-    EXPECT_EQ (limits->getMaximumHeight(), 400);
+    EXPECT_EQ (limits->getMinimumWidth(), CANTORA_WINDOW_WIDTH);
+    EXPECT_EQ (limits->getMaximumWidth(), CANTORA_WINDOW_WIDTH);
+    EXPECT_EQ (limits->getMinimumHeight(), CANTORA_WINDOW_HEIGHT);
+    EXPECT_EQ (limits->getMaximumHeight(), CANTORA_WINDOW_HEIGHT);
     window->setBoundsConstrained ({ window->getX(), window->getY(), 900, 700 });
-    EXPECT_EQ (window->getWidth(), 650);
-    EXPECT_EQ (window->getHeight(), 400);
+    EXPECT_EQ (window->getWidth(), CANTORA_WINDOW_WIDTH);
+    EXPECT_EQ (window->getHeight(), CANTORA_WINDOW_HEIGHT);
 
     app().shutdown();
     EXPECT_EQ (topLevelWindow (CANTORA_WINDOW_TITLE), nullptr);
     app().shutdown(); // nothing left to delete
     EXPECT_EQ (app().quitRequests, 0);
+}
+
+TEST_F (OpenWindow, ClickPointsOfTheScriptsLandOnWhatTheyName)
+{
+    // The build's facts give the scripts these points, from the window's top left corner; a layout
+    // change that moves a control away from its point fails here, not first in a script much later.
+    const auto landsOn = [this] (const char* point, juce::Component* target)
+    {
+        const auto xy = juce::StringArray::fromTokens (point, false);
+        auto* hit = window->getComponentAt (xy[0].getIntValue(), xy[1].getIntValue());
+        return target != nullptr && hit != nullptr && (hit == target || target->isParentOf (hit));
+    };
+    auto& screen = *window->contentComp;
+    EXPECT_TRUE (landsOn (CANTORA_HELP_BUTTON, button (screen, "Help")));
+    EXPECT_TRUE (landsOn (CANTORA_CLOSE_BUTTON, window->getCloseButton()));
+    EXPECT_TRUE (landsOn (CANTORA_PORT_BOX, find<juce::ComboBox> (screen)));
+    EXPECT_TRUE (landsOn (CANTORA_UPDATE_BUTTON, button (screen, "update")));
 }
 
 TEST_F (OpenWindow, CloseWithNoTransferAsksToQuitAtOnce)

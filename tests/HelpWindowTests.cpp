@@ -47,7 +47,7 @@ TEST_F (HelpWindow, IsBuiltHiddenOnTheDesktopWithItsTitleAndText)
 {
     EXPECT_FALSE (window.isVisible());
     EXPECT_TRUE (window.isOnDesktop());
-    EXPECT_EQ (window.getName(), "Firmware Update Help");
+    EXPECT_EQ (window.getName(), CANTORA_HELP_TITLE);
     EXPECT_EQ (window.getBackgroundColour(), juce::Colour (0xFFEFF2F3));
     EXPECT_TRUE (window.isResizable());
     EXPECT_NE (window.getCloseButton(), nullptr);

@@ -674,8 +674,7 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
         find<juce::Label> (*screen, [] (juce::Label& l) { return l.getName() == "stand-in notice"; });
 #if CANTORA_STANDIN_IMAGE
     ASSERT_NE (standIn, nullptr);
-    EXPECT_EQ (standIn->getText(),
-               "This build carries a test image, not firmware for the device: it cannot update a Cantora 2.");
+    EXPECT_EQ (standIn->getText(), CANTORA_STANDIN_NOTICE);
     EXPECT_EQ (standIn->getBounds(), juce::Rectangle<int> (10, 295, 622, 30));
 #else
     EXPECT_EQ (standIn, nullptr);
@@ -700,7 +699,7 @@ TEST_F (UpdateScreen, LaysOutItsRowsByHand)
 
 TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)
 {
-    auto* window = topLevelWindow ("Firmware Update Help");
+    auto* window = topLevelWindow (CANTORA_HELP_TITLE);
     ASSERT_NE (window, nullptr);
     EXPECT_FALSE (window->isVisible());
 
@@ -714,7 +713,7 @@ TEST_F (UpdateScreen, HelpButtonTogglesTheOneHelpWindowCentred)
     ASSERT_TRUE (pumpUntil ([&] { return ! window->isVisible(); }));
     help().triggerClick();
     ASSERT_TRUE (pumpUntil ([&] { return window->isVisible(); }));
-    EXPECT_EQ (topLevelWindow ("Firmware Update Help"), window) << "the same window each time";
+    EXPECT_EQ (topLevelWindow (CANTORA_HELP_TITLE), window) << "the same window each time";
 
     const auto area =
         juce::Desktop::getInstance().getDisplays().getDisplayForRect (window->getScreenBounds())->userArea;
