@@ -18,7 +18,8 @@ else
   WITH_DISPLAY =
 endif
 
-PROGRAM = $(BUILD_DIR)/app/Cantora 2 Updater
+# The build's facts (the program's name, its title, where to click), for the commands below.
+FACTS = . "$(abspath $(BUILD_DIR))/cantora-facts.sh"
 
 # Every date a build writes into what it makes (GCC's __DATE__ and __TIME__, the archives' and the
 # installer's) is the last commit's, so that one commit builds the same files wherever it is built.
@@ -35,7 +36,7 @@ endif
 all: build
 
 deps:
-	@tools/install-deps.sh
+	@tools/deps/deps.sh
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_ARGS) > /dev/null
@@ -47,11 +48,12 @@ run: build
 	@if [ -z "$(DISPLAY)$(WAYLAND_DISPLAY)" ]; then \
 	    echo "No display to show the program on; 'make screenshot' starts it on a virtual one and takes pictures."; \
 	else \
-	    "$(PROGRAM)"; \
+	    $(FACTS) && "$(BUILD_DIR)/app/$$CANTORA_PRODUCT_NAME"; \
 	fi
 
 screenshot: build
-	@CANTORA_FACTS=$(BUILD_DIR)/cantora-facts.sh tools/screenshot.sh "$(PROGRAM)" $(BUILD_DIR)/screenshots
+	@$(FACTS) && CANTORA_FACTS=$(BUILD_DIR)/cantora-facts.sh \
+	    tools/screenshot/screenshot.sh "$(BUILD_DIR)/app/$$CANTORA_PRODUCT_NAME" $(BUILD_DIR)/screenshots
 	@$(WITH_DISPLAY) $(BUILD_DIR)/bench/screen_states $(BUILD_DIR)/screenshots/screen-states.png
 
 test: build
@@ -60,7 +62,7 @@ test: build
 # The C and C++ sources as the project's .clang-format lays them out, and every shell script as
 # shellcheck sees it (warnings and errors).
 lint:
-	@tools/install-deps.sh clang-format shellcheck
+	@tools/deps/deps.sh clang-format shellcheck
 	@git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 	@shellcheck -x -S warning $$(git ls-files "*.sh") .ci/run
 	@echo "lint: clean"
@@ -91,19 +93,19 @@ bench: deps
 	@cmake --build build-release -j $(JOBS) --target transfer_benchmark startup_benchmark BareWindow CantoraUpdater
 	@$(WITH_DISPLAY) sh -c '. build-release/cantora-facts.sh && build-release/bench/transfer_benchmark && \
 	    build-release/bench/startup_benchmark 5 "Bare JUCE window" "$$(ls build-release/bench/BareWindow_artefacts/Release/*)" \
-	        "$$CANTORA_TITLE" "build-release/app/Cantora 2 Updater"'
+	        "$$CANTORA_TITLE" "build-release/app/$$CANTORA_PRODUCT_NAME"'
 
 # Proof of delivery on the real Linux MIDI stack, in a virtual machine (not part of make test).
 e2e: deps
-	@tools/e2e/run-e2e.sh
+	@tools/e2e/e2e.sh
 
 # The Windows program, cross-compiled, its resources checked, and it and its tests run under Wine.
 windows:
-	@tools/windows/build.sh
+	@tools/windows/windows.sh
 
 # The Debian package of the Linux program, checked and tried in a throwaway root.
 package:
-	@tools/package/check-package.sh
+	@tools/package/package.sh
 
 # Every release file of this build kind (the stand-in's, or FIRMWARE_SYX's) in dist/ with SHA256SUMS:
 # the files of make package and make windows, after all their checks. RELEASE_ARGS=--files-only makes
@@ -120,7 +122,7 @@ reproducible:
 # seed corpus in tools/fuzz/corpus; what it finds on the way is kept in build-fuzz/corpus.
 FUZZ_SECONDS ?= 60
 fuzz:
-	@tools/install-deps.sh clang-14 libclang-rt-14-dev
+	@tools/deps/deps.sh clang-14 libclang-rt-14-dev
 	@mkdir -p build-fuzz/corpus
 	@clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
 	    tools/fuzz/ImageFuzzer.cpp firmware/SysexFraming.cpp -o build-fuzz/image_fuzzer
@@ -128,4 +130,5 @@ fuzz:
 	    build-fuzz/corpus tools/fuzz/corpus
 
 clean:
-	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz build-windows build-package
+	@rm -rf $(BUILD_DIR) build-tsan build-asan build-release build-e2e build-fuzz build-windows build-package \
+	    build-reproducible dist

@@ -26,7 +26,7 @@ failed=0
 
 program_log=$(mktemp)
 
-cleanup() {
+end_case() {
     local status=$?
     for p in $pid $wm; do
         kill "$p" 2> /dev/null && wait "$p" 2> /dev/null
@@ -42,15 +42,10 @@ cleanup() {
     [ "$status" -ne 0 ] && failed=1
     exit "$failed"
 }
-trap cleanup EXIT
+trap end_case EXIT
 
-# Reports a failure and ends the case at once.
-fail() { echo "FAIL: $*"; failed=1; exit 1; }
-
-program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 focused() { [ "$(xdotool getwindowfocus 2> /dev/null)" = "$window" ]; }
 activate() { xdotool windowactivate "$window" 2> /dev/null; [ "$(xdotool getactivewindow 2> /dev/null)" = "$window" ]; }
-help_shown() { [ -n "$(window_titled "Firmware Update Help")" ]; }
 help_hidden() { ! help_shown; }
 wm_started_file=$(mktemp -u)
 wm_ready() { [ -e "$wm_started_file" ]; }
@@ -83,12 +78,13 @@ wait_for_exit() {
     pid=""
 }
 
+# The window's fixed size, as the build's facts give it (WIDTHxHEIGHT).
+width=${CANTORA_WINDOW_SIZE%x*}
+height=${CANTORA_WINDOW_SIZE#*x}
 geometry() { xdotool getwindowgeometry "$window" | awk '/Geometry/ { print $2 }'; }
 # The window can be mapped a moment before its size reaches the X server.
-sized() { [ "$(geometry)" = "650x400" ]; }
+sized() { [ "$(geometry)" = "$CANTORA_WINDOW_SIZE" ]; }
 position() { xdotool getwindowgeometry "$window" | awk '/Position/ { print $2 }'; }
-count_windows() { xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | wc -l; }
-one_window() { [ "$(count_windows)" -eq 1 ]; }
 
 # A marker behind the events sent so far: a click on the Help button, whose window then shows. The
 # program handles its events in order, so everything before the click has been handled. The
@@ -145,16 +141,16 @@ stop_program() {
 case "$case_name" in
     starts)
         start_program --some --arguments "with spaces"
-        wait_until 5 sized || fail "window is $(geometry), not 650x400"
+        wait_until 5 sized || fail "window is $(geometry), not $CANTORA_WINDOW_SIZE"
         screen=$(xdpyinfo | awk '/dimensions:/ { print $2 }')
         sw=${screen%x*}; sh=${screen#*x}
         pos=$(position); x=${pos%,*}; y=${pos#*,}
-        [ $(( x + 325 - sw / 2 )) -ge -2 ] && [ $(( x + 325 - sw / 2 )) -le 2 ] || fail "not centred across: x $x on $sw"
-        [ $(( y + 200 - sh / 2 )) -ge -2 ] && [ $(( y + 200 - sh / 2 )) -le 2 ] || fail "not centred down: y $y on $sh"
+        [ $(( x + width / 2 - sw / 2 )) -ge -2 ] && [ $(( x + width / 2 - sw / 2 )) -le 2 ] || fail "not centred across: x $x on $sw"
+        [ $(( y + height / 2 - sh / 2 )) -ge -2 ] && [ $(( y + height / 2 - sh / 2 )) -le 2 ] || fail "not centred down: y $y on $sh"
         # Both windows carry the program's icon, which the task bar and the window switcher read.
         # (grep reads all of xprop's output: with -q it would stop early and, under pipefail, fail xprop.)
         icon() { xprop -id "$1" _NET_WM_ICON 2> /dev/null | grep 'Icon (64 x 64)' > /dev/null; }
-        help_icon() { local help; help=$(window_titled "Firmware Update Help"); [ -n "$help" ] && icon "$help"; }
+        help_icon() { local help; help=$(window_titled "$CANTORA_HELP_TITLE"); [ -n "$help" ] && icon "$help"; }
         icon "$window" || fail "the main window carries no icon"
         # The desktop entry ties the window to its launcher by the window's class.
         wm_class=$(xprop -id "$window" WM_CLASS 2> /dev/null | sed -n 's/.*= "\(.*\)", "\(.*\)"/\2/p')
@@ -209,15 +205,15 @@ case "$case_name" in
         # Drag the bottom-right border outwards, then, in a new start, the left border inwards (the
         # help window that marks the end of the first drag would cover the next marker).
         start_program
-        xdotool mousemove --window "$window" 648 398 mousedown 1 mousemove_relative --sync 120 90 mouseup 1
+        xdotool mousemove --window "$window" $(( width - 2 )) $(( height - 2 )) mousedown 1 mousemove_relative --sync 120 90 mouseup 1
         events_handled
-        [ "$(geometry)" = "650x400" ] || fail "a drag outwards made it $(geometry)"
+        sized || fail "a drag outwards made it $(geometry)"
         stop_program
         wait_until 5 help_hidden || fail "the help window outlived the program"
         start_program
-        xdotool mousemove --window "$window" 1 200 mousedown 1 mousemove_relative --sync 100 0 mouseup 1
+        xdotool mousemove --window "$window" 1 $(( height / 2 )) mousedown 1 mousemove_relative --sync 100 0 mouseup 1
         events_handled
-        [ "$(geometry)" = "650x400" ] || fail "a drag inwards made it $(geometry)"
+        sized || fail "a drag inwards made it $(geometry)"
         ;;
 
     tooltip)
@@ -230,7 +226,7 @@ case "$case_name" in
         start_program
         wait_until 5 activate || fail "the window never became the active one"
         wait_until 5 focused || fail "the active window never got the focus"
-        wait_until 5 sized || fail "window is $(geometry), not 650x400"
+        wait_until 5 sized || fail "window is $(geometry), not $CANTORA_WINDOW_SIZE"
         tips() { xdotool search --onlyvisible --name "^tooltip\$" 2> /dev/null | wc -l; }
         tip_shown() { [ "$(tips)" -ge 1 ]; }
         two_tips() { [ "$(tips)" -ge 2 ]; }

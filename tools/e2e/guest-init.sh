@@ -42,8 +42,8 @@ runs=${E2E_RUNS:-3}
 last_runs=${E2E_LAST_MESSAGE_RUNS:-20}
 all_pass=yes
 
-now_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
-fail() { echo "E2E FAIL-CASE $*"; all_pass=no; }
+uptime_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
+fail_case() { echo "E2E FAIL-CASE $*"; all_pass=no; }
 
 # Plugs the device in and waits until both cards are there: the gadget side, whose raw MIDI input
 # is what the device receives, and the USB MIDI card that the host's driver made of it.
@@ -55,7 +55,7 @@ plug() {
         [ -n "$gadget" ] && [ -n "$usb" ] && [ -e "/dev/snd/midiC${usb}D0" ] && [ -e /dev/snd/seq ] && return 0
         sleep 0.05
     done
-    fail "the device did not come back"
+    fail_case "the device did not come back"
 }
 
 unplug() { echo > $udc; }
@@ -93,17 +93,17 @@ status_of() { grep "^RESULT" "$1" | tail -n 1 | sed -n 's/.*status="\([^"]*\)".*
 report_close() {
     close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
     echo "E2E fault=\"$1\" exit=$sent close_to_exit_ms=$close_ms $(grep '^CLOSE' /tmp/send.log) $compared"
-    [ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail "$1: exit $sent, $close_ms ms"
+    [ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail_case "$1: exit $sent, $close_ms ms"
 }
 
 # run_sender NAME COMMAND...: sends while the device side captures; sets ms, intact, compared.
 run_sender() {
     name=$1; shift
     capture_start
-    start=$(now_ms)
+    start=$(uptime_ms)
     "$@" > /tmp/send.log 2>&1
     sent=$?
-    wall=$(( $(now_ms) - start ))
+    wall=$(( $(uptime_ms) - start ))
     capture_end
     ms=$(field /tmp/send.log RESULT ms)
     [ -n "$ms" ] || ms=$wall
@@ -124,7 +124,7 @@ for n in $(seq $runs); do
     program_ms=$ms; program_intact=$intact
     confirm_ms=$(field /tmp/send.log RESULT confirm_ms)
     [ "$program_intact" = yes ] && [ "$(status_of /tmp/send.log)" = "Update completed" ] \
-        || fail "program run $n: $(status_of /tmp/send.log), $compared"
+        || fail_case "program run $n: $(status_of /tmp/send.log), $compared"
     run_sender "plain sender run $n" plain_sender "hw:$usb,0,0" $image
     plain_ms=$ms; plain_intact=$intact
     run_sender "amidi -s run $n" amidi -p "hw:$usb,0,0" -s $image
@@ -145,9 +145,9 @@ send_firmware --udc $udc --unplug-at $middle "Cantora" > /tmp/send.log 2>&1
 capture_end
 status=$(status_of /tmp/send.log)
 echo "E2E fault=\"unplug in the middle\" status=\"$status\" unplug_to_status_ms=$(field /tmp/send.log RESULT unplug_to_status_ms) $compared"
-case "$status" in "Update failed"*) ;; *) fail "unplug in the middle ended with '$status'" ;; esac
-case "$compared" in prefix*) ;; *) fail "unplug in the middle: the device holds no exact prefix: $compared" ;; esac
-grep "ALSA lib" /tmp/send.log > /dev/null && fail "unplug in the middle: the library's own error lines reached the output"
+case "$status" in "Update failed"*) ;; *) fail_case "unplug in the middle ended with '$status'" ;; esac
+case "$compared" in prefix*) ;; *) fail_case "unplug in the middle: the device holds no exact prefix: $compared" ;; esac
+grep "ALSA lib" /tmp/send.log > /dev/null && fail_case "unplug in the middle: the library's own error lines reached the output"
 plug
 
 # An unplug during the last messages, at moments from the one before the last to after the last:
@@ -163,19 +163,19 @@ for n in $(seq $last_runs); do
          "unplug_to_status_ms=$(field /tmp/send.log RESULT unplug_to_status_ms) $compared"
     if [ "$status" = "Update completed" ]; then
         completed=$(( completed + 1 ))
-        [ "$intact" = yes ] || fail "'Update completed' over a device that holds: $compared"
+        [ "$intact" = yes ] || fail_case "'Update completed' over a device that holds: $compared"
     fi
     plug
 done
 echo "E2E fault=\"unplug during the last message\" runs=$last_runs completed=$completed"
 
 # A port that vanishes between listing and opening.
-start=$(now_ms)
+start=$(uptime_ms)
 timeout 30 send_firmware --udc $udc --unplug-before-open "Cantora" > /tmp/send.log 2>&1
 sent=$?
 status=$(status_of /tmp/send.log)
-echo "E2E fault=\"vanishes before opening\" exit=$sent status=\"$status\" ms=$(( $(now_ms) - start ))"
-[ "$sent" -lt 124 ] && [ "$status" != "Update completed" ] || fail "vanishing port: exit $sent, '$status'"
+echo "E2E fault=\"vanishes before opening\" exit=$sent status=\"$status\" ms=$(( $(uptime_ms) - start ))"
+[ "$sent" -lt 124 ] && [ "$status" != "Update completed" ] || fail_case "vanishing port: exit $sent, '$status'"
 plug
 
 # A close one second after an unplug, as the window's close button does it: the process ends with 0
@@ -203,7 +203,7 @@ sent=$?
 capture_end
 status=$(status_of /tmp/send.log)
 echo "E2E fault=\"re-plug and retry\" first=\"$first\" then=\"$status\" exit=$sent $compared"
-[ "$status" = "Update completed" ] && [ "$intact" = yes ] || fail "retry after re-plug: '$status', $compared"
+[ "$status" = "Update completed" ] && [ "$intact" = yes ] || fail_case "retry after re-plug: '$status', $compared"
 
 # ---------------------------------------------------------------------------------------------------
 # A device that pushes back: a USB MIDI device in user space (GadgetFS) in place of the f_midi one,
@@ -227,7 +227,7 @@ device_start() {
         grep -q READY /tmp/device.log && [ -n "$usb" ] && [ -e "/dev/snd/midiC${usb}D0" ] && return 0
         sleep 0.05
     done
-    fail "the user-space device did not come up: $(cat /tmp/device.log)"
+    fail_case "the user-space device did not come up: $(cat /tmp/device.log)"
 }
 
 # Unplugs it; sets held (bytes it took), compared and intact.
@@ -262,21 +262,21 @@ stall_case() {
     "expect_$expected"
     echo "E2E STALL case=\"$name\" before_end=$before resumed_ms=$resume status=\"$status\" held=$held" \
          "stop_to_status_ms=$to_status verdict=\"$verdict\" $compared"
-    grep "ALSA lib" /tmp/send.log > /dev/null && fail "$name: the library's own error lines reached the output"
+    grep "ALSA lib" /tmp/send.log > /dev/null && fail_case "$name: the library's own error lines reached the output"
 }
 
 # The last guidance line the sender printed: what the update screen shows under its bar.
 guidance() { grep '^GUIDANCE' /tmp/send.log | tail -n 1 | sed 's/^GUIDANCE //'; }
 
 expect_stalled() {
-    [ "$status" = "$stalled_status" ] || fail "$name ended with '$status'"
-    guidance | grep -q "recovery procedure under Help" || fail "$name: the guidance reads '$(guidance)'"
-    case "$compared" in prefix*) ;; *) fail "$name: the device holds no exact prefix: $compared" ;; esac
-    [ -n "$to_status" ] && [ "$to_status" -ge 10000 ] || fail "$name: failed $to_status ms after the stop, before the stall limit"
+    [ "$status" = "$stalled_status" ] || fail_case "$name ended with '$status'"
+    guidance | grep -q "recovery procedure under Help" || fail_case "$name: the guidance reads '$(guidance)'"
+    case "$compared" in prefix*) ;; *) fail_case "$name: the device holds no exact prefix: $compared" ;; esac
+    [ -n "$to_status" ] && [ "$to_status" -ge 10000 ] || fail_case "$name: failed $to_status ms after the stop, before the stall limit"
 }
 
 expect_completed() {
-    [ "$status" = "Update completed" ] && [ "$intact" = yes ] || fail "$name: '$status', $compared"
+    [ "$status" = "Update completed" ] && [ "$intact" = yes ] || fail_case "$name: '$status', $compared"
 }
 
 # A device that halts its endpoint: the USB MIDI driver drops each refused transfer and tells no
@@ -286,7 +286,7 @@ expect_halted() {
     case "$status:$compared" in
         "Update completed:prefix"*) verdict="known limit" ;;
         "Update failed"*":prefix"*) ;;
-        *) fail "$name: '$status', $compared" ;;
+        *) fail_case "$name: '$status', $compared" ;;
     esac
 }
 
@@ -366,7 +366,7 @@ plug_twin() {
         [ -n "$twin_gadget" ] && [ -n "$twin_usb" ] && [ -e "/dev/snd/midiC${twin_usb}D0" ] && return 0
         sleep 0.05
     done
-    fail "the twin did not come back"
+    fail_case "the twin did not come back"
 }
 unplug_twin() {
     echo > $t/UDC
@@ -406,7 +406,7 @@ twin_case() {
             wait $other
             unplug_twin
             plug_twin
-            [ "$twin_usb" = "$a_usb_before" ] || fail "$name: B came back as card $twin_usb, not at A's old $a_usb_before"
+            [ "$twin_usb" = "$a_usb_before" ] || fail_case "$name: B came back as card $twin_usb, not at A's old $a_usb_before"
             rawmidi_capture "hw:$twin_gadget,0" /tmp/other-2.bin "$size" 3000 30000 > /tmp/other.log 2>&1 &
             other=$!
             for _ in $(seq 100); do grep -q READY /tmp/other.log && break; sleep 0.05; done ;;
@@ -419,10 +419,10 @@ twin_case() {
     retry=$(grep '^RESULT' /tmp/send.log | tail -n 1 | sed 's/^RESULT //')
     echo "E2E TWIN case=\"$name\" first=\"$first\" retry=[$retry] picked_now=\"$compared\" other_held=$other_held" \
          "listed=[$(grep '^listed now' /tmp/send.log | sed 's/^listed now: //' | tr '\n' ';')]"
-    [ "$other_held" -eq 0 ] || fail "$name: the other twin received $other_held bytes"
+    [ "$other_held" -eq 0 ] || fail_case "$name: the other twin received $other_held bytes"
     case $then_what in
-        back) [ "$(status_of /tmp/send.log)" = "Update completed" ] && [ "$intact" = yes ] || fail "$name: $retry, $compared" ;;
-        *) echo "$retry" | grep 'reason=not-present' > /dev/null || fail "$name: the retry $retry" ;;
+        back) [ "$(status_of /tmp/send.log)" = "Update completed" ] && [ "$intact" = yes ] || fail_case "$name: $retry, $compared" ;;
+        *) echo "$retry" | grep 'reason=not-present' > /dev/null || fail_case "$name: the retry $retry" ;;
     esac
     # Both twins present again for the next case.
     [ -n "$(usb_card_on dummy_hcd.0)" ] || plug
@@ -433,7 +433,7 @@ twin_case "A gone" a gone
 twin_case "A back" a back
 
 long_maker="Korvane Musical Instruments and Sound Design Manufacturing Company"
-[ ${#long_maker} -ge 60 ] || fail "the long manufacturer string has ${#long_maker} characters"
+[ ${#long_maker} -ge 60 ] || fail_case "the long manufacturer string has ${#long_maker} characters"
 unplug
 unplug_twin
 echo "$long_maker" > $g/strings/0x409/manufacturer
@@ -452,7 +452,7 @@ sleep 1000 > /dev/snd/midiC${usb}D0 &
 holder=$!
 send_firmware "Cantora" > /tmp/send.log 2>&1
 echo "E2E fault=\"held by another program\" $(grep '^RESULT' /tmp/send.log | sed 's/^RESULT //')"
-grep '^RESULT' /tmp/send.log | grep 'reason=in-use' > /dev/null || fail "a held port: $(grep '^RESULT' /tmp/send.log)"
+grep '^RESULT' /tmp/send.log | grep 'reason=in-use' > /dev/null || fail_case "a held port: $(grep '^RESULT' /tmp/send.log)"
 kill $holder
 wait $holder 2> /dev/null
 
@@ -467,8 +467,8 @@ chown root:audio /dev/snd/midiC${usb}D0
 chmod 0660 /dev/snd/midiC${usb}D0
 su -s /bin/sh musician -c '/bin/send_firmware Cantora' > /tmp/send.log 2>&1
 echo "E2E fault=\"not allowed to open\" $(grep '^RESULT' /tmp/send.log | sed 's/^RESULT //') guidance=\"$(guidance)\""
-grep '^RESULT' /tmp/send.log | grep -q 'reason=not-allowed' || fail "a port not allowed: $(cat /tmp/send.log)"
-guidance | grep -q "audio group" || fail "a port not allowed: the guidance reads '$(guidance)'"
+grep '^RESULT' /tmp/send.log | grep -q 'reason=not-allowed' || fail_case "a port not allowed: $(cat /tmp/send.log)"
+guidance | grep -q "audio group" || fail_case "a port not allowed: the guidance reads '$(guidance)'"
 chmod 0666 /dev/snd/midiC${usb}D0
 
 # After "Update completed" the device installs the firmware and restarts: it leaves a few seconds
@@ -494,13 +494,13 @@ restart_case() {
     sent=$?
     echo "E2E fault=\"$name\" status=\"$(status_of /tmp/send.log)\" exit=$sent card_before=$old_card card_after=$usb" \
          "guidance=\"$(guidance)\" $compared"
-    [ "$(status_of /tmp/send.log)" = "Update completed" ] && [ "$intact" = yes ] || fail "$name: $compared"
+    [ "$(status_of /tmp/send.log)" = "Update completed" ] && [ "$intact" = yes ] || fail_case "$name: $compared"
 }
 restart_case "restarts after the update" yes
-guidance | grep -q "has restarted on its own" || fail "a restart: the guidance reads '$(guidance)'"
-[ "$old_card" != "$usb" ] || fail "a restart: the device came back under the same card number $usb"
+guidance | grep -q "has restarted on its own" || fail_case "a restart: the guidance reads '$(guidance)'"
+[ "$old_card" != "$usb" ] || fail_case "a restart: the device came back under the same card number $usb"
 restart_case "never restarts after the update" no
-guidance | grep -q "has not restarted within two minutes" || fail "no restart: the guidance reads '$(guidance)'"
+guidance | grep -q "has not restarted within two minutes" || fail_case "no restart: the guidance reads '$(guidance)'"
 
 dmesg | grep -i -E "overrun|midi|rawmidi|gadgetfs" | tail -n 5 | sed 's/^/E2E dmesg: /'
 

@@ -1,6 +1,21 @@
 # shellcheck shell=bash
 # Shell helpers shared by the project's scripts; sourced, not run.
 
+# Reports a failure and ends the script with exit code 1 (its EXIT trap then cleans up). Before that
+# it shows the last lines of each log the script named in failure_logs, as "LINES:FILE:WHAT" words.
+failure_logs=()
+fail() {
+    local entry lines file what
+    echo "FAIL: $*"
+    for entry in "${failure_logs[@]}"; do
+        IFS=: read -r lines file what <<< "$entry"
+        [ -s "$file" ] && { echo "--- $what, last lines:"; tail -n "$lines" "$file"; }
+    done
+    # shellcheck disable=SC2034 # the calling script's, which its EXIT trap reads
+    failed=1
+    exit 1
+}
+
 # Milliseconds on the wall clock.
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 

@@ -21,11 +21,11 @@ else
 fi
 
 step "make package"
-tools/package/check-package.sh "$@"
+tools/package/package.sh "$@"
 package_took=$(( $(date +%s) - began ))
 
 step "make windows"
-tools/windows/build.sh "$@"
+tools/windows/windows.sh "$@"
 windows_took=$(( $(date +%s) - began - package_took ))
 
 # Both builds' facts: one version, one kind of image, and the names of their files.
@@ -36,8 +36,7 @@ windows_facts=$(source build-windows/release/cantora-facts.sh && echo "$CANTORA_
 read -r version standin deb <<< "$deb_facts"
 read -r windows_version windows_standin windows <<< "$windows_facts"
 if [ "$version $standin" != "$windows_version $windows_standin" ]; then
-    echo "FAIL: the package is version $version (stand-in: $standin), the Windows files $windows_version (stand-in: $windows_standin)"
-    exit 1
+    fail "the package is version $version (stand-in: $standin), the Windows files $windows_version (stand-in: $windows_standin)"
 fi
 
 step "The release files in dist/"

@@ -35,9 +35,8 @@ build() {
     git clone -q "$top" "$2"
     if ! (cd "$2" && umask "$4" && env -u SOURCE_DATE_EPOCH -u MAKEFLAGS -u MAKELEVEL -u MFLAGS TZ="$3" \
               make --no-print-directory release RELEASE_ARGS=--files-only FIRMWARE_SYX="$image") > "$log" 2>&1; then
-        tail -n 60 "$log"
-        echo "FAIL: build $1 did not finish (its last lines above)"
-        exit 1
+        failure_logs=("60:$log:build $1's log")
+        fail "build $1 did not finish"
     fi
     grep -E '^(SOURCE_DATE_EPOCH|version )' "$log" || true
     cp -r "$2/dist" "$work/$1"
@@ -78,7 +77,6 @@ if [ "$failed" -ne 0 ]; then
     mkdir -p "$keep"
     cp -r "$work/1" "$keep/first"
     cp -r "$work/2" "$keep/second"
-    echo "FAIL: the two builds differ; their files are in ${keep#"$top/"}/"
-    exit 1
+    fail "the two builds differ; their files are in ${keep#"$top/"}/"
 fi
 step "PASS: the two builds of $commit made the same files"

@@ -3,7 +3,7 @@
 four images, the version resource, the manifest, and the DLLs it imports. Prints what it read;
 exits 1 when anything differs.
 
-    check-resources.py PROGRAM.exe
+    check-resources.py PROGRAM.exe VERSION PRODUCT_NAME
 """
 import re
 import struct
@@ -42,6 +42,7 @@ def data_of(pe, entry):
 
 
 pe = pefile.PE(sys.argv[1])
+version, product = sys.argv[2], sys.argv[3]
 icons = {e.id: data_of(pe, e) for e in entries(pe, pefile.RESOURCE_TYPE["RT_ICON"])}
 groups = entries(pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"])
 
@@ -61,13 +62,14 @@ expect("images (size, size, bits, stored as PNG)", sorted(images),
 print("Version:")
 fixed = getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
 expect("file version", fixed and (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
-                                  fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF), (1, 0, 0, 0))
+                                  fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF),
+       tuple(int(n) for n in version.split(".")) + (0,))
 strings = {}
 for info in getattr(pe, "FileInfo", [[]])[0]:
     for table in getattr(info, "StringTable", []):
         strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
-for key, wanted in [("FileVersion", "1.0.0"), ("ProductVersion", "1.0.0"), ("FileDescription", "Cantora 2 Updater"),
-                    ("ProductName", "Cantora 2 Updater"), ("CompanyName", "Korvane")]:
+for key, wanted in [("FileVersion", version), ("ProductVersion", version), ("FileDescription", product),
+                    ("ProductName", product), ("CompanyName", "Korvane")]:
     expect(key, strings.get(key), wanted)
 
 print("Manifest:")

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program and its test suite under Debian's Wine, on an X server of their own:
-#   wine-checks.sh PROGRAM.exe TESTS_DIR
+#   check-program.sh PROGRAM.exe TESTS_DIR FAILING_DXGI.dll
 # The program is driven as a user would: its window (titled as the build's facts say) appears at
-# 650 x 400, a second launch exits with 0 and leaves one window, a click on the drawn close button ends
+# its fixed size, a second launch exits with 0 and leaves one window, a click on the drawn close button ends
 # it with exit code 0; where the display adapters cannot be listed (a dxgi.dll that cannot make its
 # factory), it says so in a message box and ends with 0 instead of crashing. Then cantora_tests.exe
 # runs whole, and cantora_app_tests.exe once per test.
@@ -21,16 +21,7 @@ log=$(mktemp)
 
 trap 'wine_check_cleanup "$log"' EXIT
 
-fail() {
-    echo "FAIL: $*"
-    [ -s "$log" ] && { echo "--- what the program printed:"; tail -n 40 "$log"; }
-    failed=1
-    exit 1
-}
-
-count_windows() { xdotool search --onlyvisible --name "^${title}\$" 2> /dev/null | wc -l; }
-one_window() { [ "$(count_windows)" -eq 1 ]; }
-program_ended() { ! kill -0 "$pid" 2> /dev/null; }
+failure_logs=("40:$log:what the program printed")
 
 start=$(now_ms)
 wine_prefix_make
@@ -38,7 +29,7 @@ echo "Wine prefix made in $(( $(now_ms) - start )) ms"
 
 # Starts the program; sets pid and window. Wine's first start in a new prefix can crash once inside the
 # framework: that is tried once more, and said.
-start_program() {
+start_under_wine() {
     for attempt in 1 2; do
         start=$(now_ms)
         wine "$program" > "$log" 2>&1 &
@@ -58,10 +49,10 @@ start_program() {
     fail "the program did not start"
 }
 
-start_program
+start_under_wine
 geometry=$(xdotool getwindowgeometry "$window" | awk '/Geometry/ { print $2 }')
 echo "window shown after $shown_ms ms, $geometry"
-[ "$geometry" = "650x400" ] || fail "the window is $geometry, not 650x400"
+[ "$geometry" = "$CANTORA_WINDOW_SIZE" ] || fail "the window is $geometry, not $CANTORA_WINDOW_SIZE"
 
 start=$(now_ms)
 timeout 30 wine "$program" --second > /dev/null 2>&1
@@ -85,7 +76,7 @@ cp "$program" "$failing_dxgi" "$copy/"
 start=$(now_ms)
 WINEDLLOVERRIDES=dxgi=n wine "$copy/$(basename "$program")" > "$log" 2>&1 &
 pid=$!
-message_shown() { xdotool search --onlyvisible --name "^Cantora 2 Updater\$" > /dev/null 2>&1; }
+message_shown() { xdotool search --onlyvisible --name "^$CANTORA_PRODUCT_NAME\$" > /dev/null 2>&1; }
 wait_until 30 message_shown || fail "no message box where the display adapters cannot be listed"
 xdotool key Return
 wait_until 10 program_ended || fail "still running after its message was answered"

@@ -3,7 +3,7 @@
 # nothing when all are present.
 set -euo pipefail
 # shellcheck source=tools/lib/common.sh
-source "$(dirname "$0")/lib/common.sh"
+source "$(dirname "$0")/../lib/common.sh"
 
 packages=(g++ cmake ninja-build pkg-config make juce-modules-source xvfb xauth
           libgtest-dev libbenchmark-dev fonts-dejavu-core openbox xdotool x11-utils

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program's own MIDI port under Wine, against a scripted MIDI output driver of the
 # project's (scripted_midi_driver.c), on an X server of its own:
-#   midi-checks.sh PROGRAM.exe DRIVER.drv REDRAW.exe IMAGE.syx
+#   check-midi.sh PROGRAM.exe DRIVER.drv REDRAW.exe IMAGE.syx
 # Each case starts the program with the driver told what to do, picks the driver's port and presses
 # update with the pointer and keys, as a user would, and passes only on its outcome: read from the
 # driver's log and captures (one per device: A, B), the program's exit, and the caption under the bar
@@ -23,15 +23,7 @@ results=()
 
 trap 'wine_check_cleanup "$work"' EXIT
 
-fail() {
-    echo "FAIL: $*"
-    [ -s "$work/driver.log" ] && { echo "--- the driver's log, last lines:"; tail -n 15 "$work/driver.log"; }
-    [ -s "$work/program.log" ] && { echo "--- what the program printed:"; tail -n 20 "$work/program.log"; }
-    failed=1
-    exit 1
-}
-
-program_ended() { ! kill -0 "$pid" 2> /dev/null; }
+failure_logs=("15:$work/driver.log:the driver's log" "20:$work/program.log:what the program printed")
 logged() { grep -q -- "$1" "$work/driver.log" 2> /dev/null; }
 count_logged() { local n; n=$(grep -c -- "$1" "$work/driver.log" 2> /dev/null); echo "${n:-0}"; }
 messages=$(tr -dc '\367' < "$image" | wc -c)
@@ -44,7 +36,7 @@ wineserver -w
 cp "$driver" "$WINEPREFIX/drive_c/windows/system32/winecantoramidi.drv"
 
 # Starts the program with the driver's settings given as NAME=VALUE; sets pid and window.
-start_program() {
+start_with_driver() {
     rm -rf "$work/driver.log" "$work/capture"
     mkdir "$work/capture"
     env CANTORA_MIDI_LOG="$(winepath -w "$work/driver.log" 2> /dev/null)" \
@@ -103,7 +95,7 @@ read_screen() {
 }
 caption() { read_screen "530x30+12+213"; }
 # The guidance line under the bar: the screen's row at (10, 255), inside the border and below the title bar.
-guidance() { read_screen "622x30+14+281"; }
+guidance_shown() { read_screen "622x30+14+281"; }
 shows() { caption | grep -q "$1"; }
 
 # The bytes device $1 (A unless given) received; whether they are the image, or an exact prefix of it.
@@ -130,7 +122,7 @@ row() { results+=("$(printf "$table_format" "$@")"); }
 
 # ---------------------------------------------------------------------------------------------------
 echo "== The whole image"
-start_program
+start_with_driver
 pick_port
 start=$(now_ms)
 press_update
@@ -145,7 +137,7 @@ close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
 
 echo "== A device that stops taking data at message 1000"
-start_program CANTORA_MIDI_STOP_AT=1000
+start_with_driver CANTORA_MIDI_STOP_AT=1000
 pick_port
 press_update
 wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
@@ -157,7 +149,7 @@ to_failure=$(( $(tick_of MODM_RESET) - $(tick_of "STOPPED") ))
 bound=$(( (504 * 10 * 1000 + 31249) / 31250 + 2000 ))
 [ "$to_failure" -le $(( bound + 1000 )) ] || fail "the failure came $to_failure ms after the stop (limit $bound ms)"
 exact_prefix || fail "the driver holds no exact prefix ($(captured) bytes)"
-advice=$(guidance)
+advice=$(guidance_shown)
 # Read by OCR, which may take a letter for another: two words of the line are enough.
 echo "$advice" | grep -q "stopped taking data.*recovery" || fail "not the stall's guidance: '$advice'"
 echo "guidance: $advice"
@@ -166,7 +158,7 @@ close_program
 
 for at in 1000 end; do
     echo "== An unplug at message $at"
-    start_program CANTORA_MIDI_UNPLUG_AT=$at
+    start_with_driver CANTORA_MIDI_UNPLUG_AT=$at
     pick_port
     press_update
     wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
@@ -178,7 +170,7 @@ for at in 1000 end; do
 done
 
 echo "== A close during a transfer"
-start_program CANTORA_MIDI_PACE=baud
+start_with_driver CANTORA_MIDI_PACE=baud
 pick_port
 press_update
 wait_until 10 logged "MODM_LONGDATA 5 " || fail "the transfer did not start"
@@ -189,7 +181,7 @@ logged "MODM_RESET" && logged "MODM_CLOSE" || fail "the driver saw no reset and 
 row "close during a transfer" "reset, close" "-" "$(captured)" "$exit_code" "${close_ms}ms"
 
 echo "== A close while the driver hangs inside a call"
-start_program CANTORA_MIDI_HANG_AT=5
+start_with_driver CANTORA_MIDI_HANG_AT=5
 pick_port
 press_update
 wait_until 10 logged "HANGING" || fail "the driver never hung"
@@ -198,11 +190,11 @@ close_program
 [ "$close_ms" -lt 1000 ] || fail "the process ended $close_ms ms after the close"
 row "close while the driver hangs" "process ended" "-" "$(captured)" "$exit_code" "${close_ms}ms"
 # The single-instance lock went with the process: the program starts again.
-start_program
+start_with_driver
 close_program
 
 echo "== A failure, then at once the same port picked again and a new update"
-start_program CANTORA_MIDI_STOP_AT=1000 CANTORA_MIDI_CLOSE_DELAY_MS=800 CANTORA_MIDI_ALLOCATED=1
+start_with_driver CANTORA_MIDI_STOP_AT=1000 CANTORA_MIDI_CLOSE_DELAY_MS=800 CANTORA_MIDI_ALLOCATED=1
 pick_port
 press_update
 wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
@@ -219,7 +211,7 @@ close_program
 # Two devices of the same name, A at number 0 and B at number 1, each with an interface path of its own
 # unless the run says otherwise. Whatever happens, only the device picked (A) may receive anything.
 echo "== Twins: the one picked unplugged at message 1000, the same entry picked again"
-start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000
+start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000
 pick_port
 [ "$(last_opened)" = A ] || fail "the first pick opened device $(last_opened), not A"
 press_update
@@ -232,7 +224,7 @@ row "twin gone, picked again" "nothing opened" "-" "$(captured_twins)" "-" "-"
 close_program
 
 echo "== Twins: the one picked unplugged at message 1000 and back, at number 1, before it is picked again"
-start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000 CANTORA_MIDI_REPLUG=1
+start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000 CANTORA_MIDI_REPLUG=1
 pick_port
 press_update
 wait_until 30 logged "PLUGGED BACK" || fail "device A never came back"
@@ -249,7 +241,7 @@ row "twin back before the re-pick" "Update completed" "-" "$(captured_twins)" "-
 close_program
 
 echo "== Twins: the one picked unplugged after the last message, its twin then at its number"
-start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=end
+start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=end
 pick_port
 press_update
 wait_until 30 logged "A UNPLUGGED after the last message" || fail "device A was never unplugged"
@@ -263,7 +255,7 @@ row "twin gone after the last message" "$(echo "$text" | sed 's/.*progress: //')
 close_program
 
 echo "== Twins whose driver gives no interface path: nothing tells them apart"
-start_program CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_PATHS=0
+start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_PATHS=0
 pick_refused
 pick_refused
 row "twins without paths, picked" "nothing opened" "-" "$(captured_twins)" "-" "-"

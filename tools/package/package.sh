@@ -4,7 +4,7 @@
 # Debian 12 root made with mmdebstrap (never on this machine): installs it with apt-get, starts the
 # program from the desktop entry's Exec line under Xvfb, removes it, and checks that no file of it is
 # left. Exit code 0 only when everything passed.
-#   check-package.sh [--files-only]
+#   package.sh [--files-only]
 # --files-only builds the package and reads its fields back, without lintian and the other validators
 # and without the throwaway root (make reproducible builds the package twice that way).
 set -euo pipefail
@@ -22,7 +22,7 @@ source "$top/tools/lib/common.sh"
 began=$(date +%s)
 
 step "Packages"
-tools/install-deps.sh g++ cmake ninja-build pkg-config make juce-modules-source libasound2-dev librsvg2-bin \
+tools/deps/deps.sh g++ cmake ninja-build pkg-config make juce-modules-source libasound2-dev librsvg2-bin \
     dpkg-dev lintian desktop-file-utils appstream mmdebstrap xvfb xauth xdotool x11-utils
 
 step "Build and package"
@@ -41,18 +41,19 @@ cmake --build "$build"
 # shellcheck source=/dev/null
 source "$build/cantora-facts.sh"
 deb=$build/$CANTORA_DEB_FILE
-[ -f "$deb" ] || { echo "FAIL: no $CANTORA_DEB_FILE from cpack"; exit 1; }
+[ -f "$deb" ] || fail "no $CANTORA_DEB_FILE from cpack"
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
 dpkg-deb -f "$deb" Package Version Section Priority Maintainer Depends
-# A build without a vendor image carries the stand-in: its name and description say so, and only then.
-description=$(dpkg-deb -f "$deb" Description)
+# A build without a vendor image carries the stand-in: its name and description say so (the screen's
+# notice, in the description's lines), and only then.
+description=$(dpkg-deb -f "$deb" Description | tr -s ' \n' '  ')
 if [ -z "${FIRMWARE_SYX:-}" ]; then
-    case "$(basename "$deb")" in *"~standin_"*) ;; *) echo "FAIL: a stand-in build named $(basename "$deb")"; exit 1 ;; esac
-    grep -q "test image" <<< "$description" || { echo "FAIL: the description does not say stand-in"; exit 1; }
+    case "$(basename "$deb")" in *"~standin_"*) ;; *) fail "a stand-in build named $(basename "$deb")" ;; esac
+    grep -q -F "$CANTORA_STANDIN_NOTICE" <<< "$description" || fail "the description does not carry the stand-in notice"
     echo "marked as a stand-in build: the name and the description"
 else
-    case "$(basename "$deb")" in *standin*) echo "FAIL: a build of $FIRMWARE_SYX named $(basename "$deb")"; exit 1 ;; esac
-    ! grep -q "test image" <<< "$description" || { echo "FAIL: the description says stand-in"; exit 1; }
+    case "$(basename "$deb")" in *standin*) fail "a build of $FIRMWARE_SYX named $(basename "$deb")" ;; esac
+    ! grep -q -F "$CANTORA_STANDIN_NOTICE" <<< "$description" || fail "the description carries the stand-in notice"
     echo "not marked: a build of a given image"
 fi
 dpkg-deb -c "$deb" | awk '{ print $1, $3, $6 }'
@@ -60,8 +61,8 @@ dpkg-deb -c "$deb" | awk '{ print $1, $3, $6 }'
 changelog=$(zcat "$build/package/changelog.gz" | sed -n '1s/^cantora2-updater (\([^)]*\)).*/\1/p')
 release=$(grep -o -m 1 '<release version="[^"]*"' "$build/package/com.korvane.Cantora2Updater.metainfo.xml" | cut -d '"' -f 2)
 echo "version $CANTORA_VERSION; the changelog's newest entry: $changelog; the newest AppStream release: $release"
-[ "$changelog" = "$CANTORA_VERSION" ] && [ "$release" = "$CANTORA_VERSION" ] || {
-    echo "FAIL: the changelog and the AppStream releases need an entry for $CANTORA_VERSION"; exit 1; }
+[ "$changelog" = "$CANTORA_VERSION" ] && [ "$release" = "$CANTORA_VERSION" ] ||
+    fail "the changelog and the AppStream releases need an entry for $CANTORA_VERSION"
 
 [ "$files_only" -eq 0 ] || { step "PASS (the package only)"; exit 0; }
 
@@ -73,14 +74,14 @@ lintian --fail-on error --display-info "$deb" && echo "lintian: no errors"
 step "Install test in a throwaway Debian 12 root"
 xvfb=""
 program=""
-cleanup() {
+remove_root() {
     for p in $program $xvfb; do
         kill "$p" 2> /dev/null && wait "$p" 2> /dev/null
     done
     for m in tmp/.X11-unix proc; do mountpoint -q "$root/$m" 2> /dev/null && umount "$root/$m"; done
     rm -rf "$root"
 }
-trap cleanup EXIT
+trap remove_root EXIT
 rm -rf "$root"
 mmdebstrap --quiet --variant=apt bookworm "$root" http://deb.debian.org/debian
 mount -t proc proc "$root/proc"
@@ -96,7 +97,7 @@ exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/com.korvane.Canto
 # The X server picks a free display itself and names it once it is ready.
 exec 3< <(Xvfb -displayfd 1 -ac -screen 0 1280x1024x24 -nolisten tcp 2> /dev/null)
 xvfb=$!
-read -r -t 30 number <&3 || { echo "FAIL: no X server"; exit 1; }
+read -r -t 30 number <&3 || fail "no X server"
 display=:$number
 mkdir -p "$root/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 start=$(date +%s%N)
@@ -114,10 +115,11 @@ wm_class=$(DISPLAY=$display xprop -id "$window" WM_CLASS 2> /dev/null | sed -n '
 startup_class=$(sed -n 's/^StartupWMClass=//p' "$root/usr/share/applications/com.korvane.Cantora2Updater.desktop")
 kill "$program" 2> /dev/null; wait "$program" 2> /dev/null || true
 program=""
-[ -n "$window" ] || { echo "FAIL: no window from '$exec_line'"; cat "$build/program.log"; exit 1; }
+failure_logs=("40:$build/program.log:what the program printed")
+[ -n "$window" ] || fail "no window from '$exec_line'"
 echo "'$exec_line' showed the window \"$CANTORA_TITLE\" after $shown ms"
 echo "its WM_CLASS: \"$wm_class\"; the installed desktop entry's StartupWMClass: \"$startup_class\""
-[ -n "$wm_class" ] && [ "$wm_class" = "$startup_class" ] || { echo "FAIL: the desktop entry does not name the window's class"; exit 1; }
+[ -n "$wm_class" ] && [ "$wm_class" = "$startup_class" ] || fail "the desktop entry does not name the window's class"
 
 umount "$root/tmp/.X11-unix"
 chroot "$root" apt-get purge -q -y -o Dpkg::Use-Pty=0 cantora2-updater > /dev/null
@@ -125,7 +127,7 @@ left=0
 while read -r path; do
     if [ -f "$root$path" ] || [ -L "$root$path" ]; then echo "left behind: $path"; left=1; fi
 done < "$build/files.txt"
-[ "$left" -eq 0 ] || { echo "FAIL: files of the package remain"; exit 1; }
+[ "$left" -eq 0 ] || fail "files of the package remain"
 echo "removed: none of its $(wc -l < "$build/files.txt") paths is left as a file"
 
 step "PASS"

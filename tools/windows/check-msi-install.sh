@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, on an X server and in a prefix of its own:
-#   msi-checks.sh INSTALLER.msi LATER.msi
+#   check-msi-install.sh INSTALLER.msi LATER.msi
 # Installs it silently, finds the program, its shortcut and its installed-apps entry, starts the
 # installed program and closes it, removes it and finds none of its files left; then installs it and
 # LATER.msi (the same program built as the next version) and finds one product installed, the later.
@@ -16,13 +16,13 @@ failed=0
 
 trap wine_check_cleanup EXIT
 
-fail() { echo "FAIL: $*"; failed=1; exit 1; }
 wine_prefix_make
 
-folder="$WINEPREFIX/drive_c/Program Files/Cantora 2 Updater"
+name=$CANTORA_PRODUCT_NAME
+folder="$WINEPREFIX/drive_c/Program Files/$name"
 # The Start menu of all users, where Windows puts a per-machine shortcut; Wine 8 puts it in the user's.
-shortcuts=("$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Cantora 2 Updater.lnk"
-           "$WINEPREFIX/drive_c/users/$(whoami)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Cantora 2 Updater.lnk")
+shortcuts=("$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$name.lnk"
+           "$WINEPREFIX/drive_c/users/$(whoami)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/$name.lnk")
 shortcut_made() { for s in "${shortcuts[@]}"; do [ -f "$s" ] && { shortcut=$s; return 0; }; done; return 1; }
 
 # Runs msiexec with these arguments; sets took (ms) and code.
@@ -34,14 +34,14 @@ msiexec() {
     took=$(( $(now_ms) - start ))
 }
 
-# The installed-apps entries named "Cantora 2 Updater", one line each: name, version, publisher.
+# The installed-apps entries of the product's name, one line each: name, version, publisher.
 installed_entries() {
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2> /dev/null | tr -d '\r' | awk '
-        /^HKEY_/ { if (name == "Cantora 2 Updater") print name " | " version " | " publisher; name = version = publisher = "" }
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2> /dev/null | tr -d '\r' | awk -v product="$name" '
+        /^HKEY_/ { if (name == product) print name " | " version " | " publisher; name = version = publisher = "" }
         $1 == "DisplayName" { sub(/^ *DisplayName +REG_SZ +/, ""); name = $0 }
         $1 == "DisplayVersion" { sub(/^ *DisplayVersion +REG_SZ +/, ""); version = $0 }
         $1 == "Publisher" { sub(/^ *Publisher +REG_SZ +/, ""); publisher = $0 }
-        END { if (name == "Cantora 2 Updater") print name " | " version " | " publisher }'
+        END { if (name == product) print name " | " version " | " publisher }'
 }
 
 # The icon the installed-apps list shows: the installer's product icon, kept by Windows Installer.
@@ -50,13 +50,13 @@ product_icon() {
         | sed -n 's/^ *ProductIcon *REG_SZ *//p' | head -n 1
 }
 
-nothing_left() { [ ! -e "$folder/Cantora 2 Updater.exe" ] && [ ! -e "$folder/LICENSE.txt" ] && ! shortcut_made; }
+nothing_left() { [ ! -e "$folder/$name.exe" ] && [ ! -e "$folder/LICENSE.txt" ] && ! shortcut_made; }
 
 echo "installer: $(basename "$msi"), $(stat -c %s "$msi") bytes"
 msiexec /i "$(winepath -w "$msi")" /qn
 echo "msiexec /i: exit $code after $took ms"
 [ "$code" -eq 0 ] || fail "msiexec /i exited with $code"
-[ -f "$folder/Cantora 2 Updater.exe" ] && [ -f "$folder/LICENSE.txt" ] || fail "no program or licence in $folder"
+[ -f "$folder/$name.exe" ] && [ -f "$folder/LICENSE.txt" ] || fail "no program or licence in $folder"
 shortcut_made || fail "no Start-menu shortcut"
 echo "Start-menu shortcut: ${shortcut#"$WINEPREFIX/"}"
 entries=$(installed_entries)
@@ -70,14 +70,13 @@ echo "its icon: $icon"
 # The installed program, started as the shortcut starts it: its window shows, and a click on its close
 # button ends it with 0.
 start=$(now_ms)
-wine "C:\\Program Files\\Cantora 2 Updater\\Cantora 2 Updater.exe" > /dev/null 2>&1 &
+wine "C:\\Program Files\\$name\\$name.exe" > /dev/null 2>&1 &
 pid=$!
 wait_until 30 program_window_shown || fail "the installed program showed no window"
 echo "the installed program showed its window after $(( $(now_ms) - start )) ms"
 sleep 0.3
 wait_until 10 program_window_shown
 click_at "$CANTORA_CLOSE_BUTTON"
-program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 wait_until 10 program_ended || fail "the installed program did not end on its close button"
 wait "$pid"; status=$?
 pid=""
@@ -99,7 +98,7 @@ echo "the later version installed over it: exit $code after $took ms"
 entries=$(installed_entries)
 echo "installed apps: $entries"
 [ "$(grep -c . <<< "$entries")" -eq 1 ] || fail "$(grep -c . <<< "$entries") products installed after the upgrade"
-[ -f "$folder/Cantora 2 Updater.exe" ] || fail "no program after the upgrade"
+[ -f "$folder/$name.exe" ] || fail "no program after the upgrade"
 msiexec /x "$(winepath -w "$later")" /qn
 [ "$code" -eq 0 ] && nothing_left || fail "the later version did not remove cleanly"
 

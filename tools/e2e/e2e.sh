@@ -7,12 +7,14 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=tools/lib/common.sh
+source "$top/tools/lib/common.sh"
 build=$top/build-e2e
 work=$build/guest
 runs=${E2E_RUNS:-3}
 
 # Host packages: the emulator, a static busybox, amidi and the kernel module tools.
-"$top/tools/install-deps.sh" qemu-system-x86 busybox-static alsa-utils cpio kmod
+"$top/tools/deps/deps.sh" qemu-system-x86 busybox-static alsa-utils cpio kmod
 
 # The programs that run in the guest, optimised.
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCANTORA_BUILD_E2E=ON \
@@ -27,11 +29,9 @@ kernel_dir=$work/kernel
 if [ ! -d "$kernel_dir/root/boot" ]; then
     rm -rf "$kernel_dir" && mkdir -p "$kernel_dir"
     download() {
-        (cd "$kernel_dir" && apt-get download "$1" > "$kernel_dir/download.log" 2>&1) || {
-            echo "FAIL: the kernel package $1 could not be downloaded; make e2e needs Debian's package archive:"
-            cat "$kernel_dir/download.log"
-            exit 1
-        }
+        failure_logs=("40:$kernel_dir/download.log:apt-get download")
+        (cd "$kernel_dir" && apt-get download "$1" > "$kernel_dir/download.log" 2>&1) ||
+            fail "the kernel package $1 could not be downloaded; make e2e needs Debian's package archive"
     }
     download linux-image-amd64
     package=$(dpkg-deb -f "$kernel_dir"/linux-image-amd64_*.deb Depends | sed 's/ *(.*//; s/,.*//')
