@@ -37,32 +37,34 @@ void RestartWatch::timerCallback()
     {
         case State::waitingToLeave:
         case State::didNotLeave:
-            if (! present)
-            {
-                phaseStart = juce::Time::getMillisecondCounter();
-                moveTo (State::away);
-            }
-            else if (limitPassed)
-            {
-                moveTo (State::didNotLeave);
-            }
+            advance (! present, State::away, State::didNotLeave, limitPassed);
             break;
         case State::away:
         case State::didNotReturn:
-            if (present)
-            {
-                stopTimer();
-                moveTo (State::restarted);
-            }
-            else if (limitPassed)
-            {
-                moveTo (State::didNotReturn);
-            }
+            advance (present, State::restarted, State::didNotReturn, limitPassed);
             break;
         case State::off:
         case State::restarted:
             stopTimer();
             break;
+    }
+}
+
+void RestartWatch::advance (bool awaitedChange, State next, State late, bool limitPassed)
+{
+    if (awaitedChange)
+    {
+        // The next phase has a limit of its own; a device that has restarted needs no more watching.
+        phaseStart = juce::Time::getMillisecondCounter();
+
+        if (next == State::restarted)
+            stopTimer();
+
+        moveTo (next);
+    }
+    else if (limitPassed)
+    {
+        moveTo (late);
     }
 }
 

@@ -36,6 +36,9 @@ public:
 
 private:
     void timerCallback() override;
+    /** Moves to next once the port has left or returned as awaited, or to late once the phase's limit
+        has passed without it. */
+    void advance (bool awaitedChange, State next, State late, bool limitPassed);
     void moveTo (State newState);
 
     MidiPortList& ports;

@@ -54,6 +54,12 @@ struct ScreenFixture : public ::testing::Test
     {
         return guidanceText (outcome, RestartWatch::State::off, problem, {});
     }
+    /** The status under the bar and the guidance line are those of this failure. */
+    void expectFailure (const juce::String& reason, ProtocolBaseClass::Outcome outcome)
+    {
+        EXPECT_EQ (caption(), "Update progress: Update failed: " + reason);
+        EXPECT_EQ (guidance(), guidanceFor (outcome));
+    }
     juce::String caption()
     {
         auto* bar = find<juce::ProgressBar> (*screen);
@@ -285,8 +291,7 @@ TEST_F (UpdateScreen, APortThatGoesAwayShowsTheFailureAndDisconnectedAndARetryCo
     pressUpdate();
     ASSERT_TRUE (transferEnds());
 
-    EXPECT_EQ (caption(), "Update progress: Update failed: the MIDI port was closed or disconnected");
-    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::portFailed));
+    expectFailure ("the MIDI port was closed or disconnected", ProtocolBaseClass::Outcome::portFailed);
     EXPECT_GT (barValue (*screen), 0.0);
     EXPECT_LT (barValue (*screen), 1.0) << "the bar stays where the transfer stopped";
 
@@ -318,8 +323,7 @@ TEST_F (UpdateScreen, ADeviceThatStopsTakingDataGetsTheRecoveryGuidanceAndAnnoun
     pressUpdate();
     ASSERT_TRUE (transferEnds());
 
-    EXPECT_EQ (caption(), "Update progress: Update failed: the device stopped taking data");
-    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::deviceStopped));
+    expectFailure ("the device stopped taking data", ProtocolBaseClass::Outcome::deviceStopped);
     EXPECT_TRUE (guidance().contains ("Help") && guidance().contains ("part or all")) << guidance();
 
     // The status and the guidance each when it changes: broadcasts coalesce, so a busy machine may
@@ -503,8 +507,7 @@ TEST_F (UpdateScreen, ADamagedImageShowsTheFailureAndKeepsThePort)
     pickPort (1);
     pressUpdate();
     ASSERT_TRUE (transferEnds());
-    EXPECT_EQ (caption(), "Update progress: Update failed: the firmware image is damaged");
-    EXPECT_EQ (guidance(), guidanceFor (ProtocolBaseClass::Outcome::imageDamaged));
+    expectFailure ("the firmware image is damaged", ProtocolBaseClass::Outcome::imageDamaged);
     EXPECT_EQ (ports.device (0).getNumMessages(), 1u);
     EXPECT_TRUE (midi().isEnabled());
     EXPECT_TRUE (update().isEnabled());

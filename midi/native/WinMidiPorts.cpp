@@ -6,15 +6,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <thread>
+#include "WinDeviceInterfaceQuery.h"
 
-// Asked of a device number through midiOutMessage; MinGW's headers do not declare them.
-#ifndef DRV_QUERYDEVICEINTERFACE
-#define DRV_QUERYDEVICEINTERFACE (DRV_RESERVED + 12)
-#endif
-#ifndef DRV_QUERYDEVICEINTERFACESIZE
-#define DRV_QUERYDEVICEINTERFACESIZE (DRV_RESERVED + 13)
-#endif
+#include <thread>
 
 namespace
 {

@@ -64,6 +64,8 @@ pick_port() {
     wait_until 10 opened || fail "picking the port reached no open"
 }
 press_update() { click_at "$CANTORA_UPDATE_BUTTON"; }
+# Starts the program with the driver's settings given, picks the port and presses update.
+start_update() { start_with_driver "$@"; pick_port; press_update; }
 # The letter of the device the last open reached.
 last_opened() { grep "MODM_OPEN flags" "$work/driver.log" | tail -n 1 | cut -d' ' -f2; }
 
@@ -97,6 +99,8 @@ caption() { read_screen "530x30+12+213"; }
 # The guidance line under the bar: the screen's row at (10, 255), inside the border and below the title bar.
 guidance_shown() { read_screen "622x30+14+281"; }
 shows() { caption | grep -q "$1"; }
+# Waits (10 s) until the caption matches $1; sets text to it.
+outcome_shows() { wait_until 10 shows "$1" || fail "no '$1' shown: '$(caption)'"; text=$(caption); }
 
 # The bytes device $1 (A unless given) received; whether they are the image, or an exact prefix of it.
 capture_of() { echo "$work/capture/${1:-A}.bin"; }
@@ -137,12 +141,9 @@ close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
 
 echo "== A device that stops taking data at message 1000"
-start_with_driver CANTORA_MIDI_STOP_AT=1000
-pick_port
-press_update
+start_update CANTORA_MIDI_STOP_AT=1000
 wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
-wait_until 10 shows "Update failed" || fail "no failure shown: '$(caption)'"
-text=$(caption)
+outcome_shows "Update failed"
 echo "$text" | grep -q "stopped taking data" || fail "not the stall's status: '$text'"
 to_failure=$(( $(tick_of MODM_RESET) - $(tick_of "STOPPED") ))
 # The message's time at 31,250 baud plus 2 s, and a second for the program to show it.
@@ -170,9 +171,7 @@ for at in 1000 end; do
 done
 
 echo "== A close during a transfer"
-start_with_driver CANTORA_MIDI_PACE=baud
-pick_port
-press_update
+start_update CANTORA_MIDI_PACE=baud
 wait_until 10 logged "MODM_LONGDATA 5 " || fail "the transfer did not start"
 close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code after the close"
@@ -181,9 +180,7 @@ logged "MODM_RESET" && logged "MODM_CLOSE" || fail "the driver saw no reset and 
 row "close during a transfer" "reset, close" "-" "$(captured)" "$exit_code" "${close_ms}ms"
 
 echo "== A close while the driver hangs inside a call"
-start_with_driver CANTORA_MIDI_HANG_AT=5
-pick_port
-press_update
+start_update CANTORA_MIDI_HANG_AT=5
 wait_until 10 logged "HANGING" || fail "the driver never hung"
 close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code after the close"
@@ -194,9 +191,7 @@ start_with_driver
 close_program
 
 echo "== A failure, then at once the same port picked again and a new update"
-start_with_driver CANTORA_MIDI_STOP_AT=1000 CANTORA_MIDI_CLOSE_DELAY_MS=800 CANTORA_MIDI_ALLOCATED=1
-pick_port
-press_update
+start_update CANTORA_MIDI_STOP_AT=1000 CANTORA_MIDI_CLOSE_DELAY_MS=800 CANTORA_MIDI_ALLOCATED=1
 wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
 mv "$(capture_of)" "$work/first.bin"
 pick_port
@@ -224,9 +219,7 @@ row "twin gone, picked again" "nothing opened" "-" "$(captured_twins)" "-" "-"
 close_program
 
 echo "== Twins: the one picked unplugged at message 1000 and back, at number 1, before it is picked again"
-start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000 CANTORA_MIDI_REPLUG=1
-pick_port
-press_update
+start_update CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=1000 CANTORA_MIDI_REPLUG=1
 wait_until 30 logged "PLUGGED BACK" || fail "device A never came back"
 wait_until 10 shows "Update failed" || fail "no failure shown: '$(caption)'"
 mv "$(capture_of A)" "$work/first.bin"
@@ -241,13 +234,10 @@ row "twin back before the re-pick" "Update completed" "-" "$(captured_twins)" "-
 close_program
 
 echo "== Twins: the one picked unplugged after the last message, its twin then at its number"
-start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=end
-pick_port
-press_update
+start_update CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=end
 wait_until 30 logged "A UNPLUGGED after the last message" || fail "device A was never unplugged"
 # The twin that now answers at A's number must not count as A still being there.
-wait_until 10 shows "Update \(failed\|completed\)" || fail "no outcome shown: '$(caption)'"
-text=$(caption)
+outcome_shows "Update \(failed\|completed\)"
 echo "$text" | grep -q "Update failed" || fail "not a failure once device A had gone: '$text'"
 wait_until 10 logged "MODM_RESET" || fail "the port was never given back"
 [ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"

@@ -69,7 +69,7 @@ if [ "$files_only" -eq 0 ]; then
     # itself before a screenshot (Wine never runs the framework's own repaints).
     step "The program's MIDI port against a scripted driver, under Wine"
     x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -shared -o "$out/tools/winecantoramidi.drv" \
-        tools/doubles/windows/scripted_midi_driver.c -lwinmm
+        -I . tools/doubles/windows/scripted_midi_driver.c -lwinmm
     x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -Werror -o "$out/tools/redraw_window.exe" tools/doubles/windows/redraw_window.c
     tools/windows/check-midi.sh "$program" "$out/tools/winecantoramidi.drv" "$out/tools/redraw_window.exe" \
         "${FIRMWARE_SYX:-$out/release/generated/cantora2-standin.syx}"

@@ -38,18 +38,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "midi/native/WinDeviceInterfaceQuery.h"
+
 #ifndef DRVM_INIT
 #define DRVM_INIT 100
 #endif
 
-/* Asked through midiOutMessage with a device number: the size in bytes of the device's interface path,
- * then the path itself. MinGW's headers do not declare them. */
-#ifndef DRV_QUERYDEVICEINTERFACE
-#define DRV_QUERYDEVICEINTERFACE (DRV_RESERVED + 12)
-#endif
-#ifndef DRV_QUERYDEVICEINTERFACESIZE
-#define DRV_QUERYDEVICEINTERFACESIZE (DRV_RESERVED + 13)
-#endif
 
 /* winmm's own, which MinGW's headers do not declare. */
 BOOL WINAPI DriverCallback (DWORD_PTR callback, DWORD flags, HDRVR device, DWORD message, DWORD_PTR user,
