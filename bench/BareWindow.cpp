@@ -1,5 +1,5 @@
-// A bare window program on the same framework build and flags as the updater: one 650 x 400 window
-// with a close button and nothing in it. The start-up benchmark measures it beside the updater.
+// A bare window program on the same framework build and flags as the updater: one window of the
+// updater's size with a close button and nothing in it. The start-up benchmark measures it beside it.
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -12,7 +12,7 @@ public:
         : juce::DocumentWindow ("Bare JUCE window", juce::Colours::white, juce::DocumentWindow::closeButton,
                                 true)
     {
-        centreWithSize (650, 400);
+        centreWithSize (CANTORA_WINDOW_WIDTH, CANTORA_WINDOW_HEIGHT);
         setVisible (true);
     }
 
