@@ -117,7 +117,7 @@ bool MidiInterfaceClass::confirmDelivery()
 
 bool MidiInterfaceClass::stoppedTakingData()
 {
-    return portState == PortResult::stalled;
+    return stalled;
 }
 
 bool MidiInterfaceClass::checkPort (PortResult result)
@@ -126,6 +126,7 @@ bool MidiInterfaceClass::checkPort (PortResult result)
     if (result == PortResult::stalled || result == PortResult::failed)
     {
         portState = result;
+        stalled = result == PortResult::stalled;
         triggerAsyncUpdate();
     }
 
@@ -178,6 +179,7 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
             const juce::ScopedLock sl (portLock);
             midiOutput = nullptr; // the old port is closed before the new one opens
             portState = PortResult::ok;
+            stalled = false;
             auto opened = ports.openOutput (id - 1);
             midiOutput = std::move (opened.port);
             openProblem = midiOutput != nullptr ? MidiPortList::OpenProblem::none

@@ -58,10 +58,15 @@ private:
     // change of port waits for the send in flight and no send ever uses a port that has been closed.
     // portState is set by the transfer thread under portLock when the port fails (stalled or failed),
     // set back to ok by the message thread under portLock when the port is replaced, and read without
-    // the lock by isConnected() and stoppedTakingData().
+    // the lock by isConnected(). stalled is set by the transfer thread under portLock when a port
+    // fails, to whether it stalled; it is set back only when a port is opened (message thread, under
+    // portLock, never during a transfer), and read without the lock by stoppedTakingData() on the
+    // transfer thread. Unlike portState, it outlives the return to "(Disconnected)", which the
+    // message thread may make before the transfer thread asks what failed.
     juce::CriticalSection portLock;
     std::unique_ptr<MidiOutputPort> midiOutput;
     std::atomic<PortResult> portState { PortResult::ok };
+    std::atomic<bool> stalled { false };
     MidiPortList::OpenProblem openProblem = MidiPortList::OpenProblem::none; // message thread only
     juce::String openErrorText;                                              // message thread only
 

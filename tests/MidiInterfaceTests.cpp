@@ -291,6 +291,25 @@ TEST (MidiInterface, APortThatFailsIsClosedAndTheChooserShowsDisconnected)
     EXPECT_TRUE (f.midi.confirmDelivery());
 }
 
+TEST (MidiInterface, AStallIsStillToldAfterTheChooserHasGoneBackToDisconnected)
+{
+    // The transfer thread asks what failed after the message thread may already have shown
+    // "(Disconnected)": the answer must not depend on which of the two came first.
+    Fixture f ({ "Port A" });
+    f.pick (1);
+    f.ports.device (0).stopsTakingDataAfter = 0;
+
+    const juce::uint8 message[] = { 0xF0, 0x01, 0xF7 };
+    EXPECT_EQ (f.midi.write (message, 3), 0);
+    pumpUntilQuiet();
+    EXPECT_EQ (selectorOf (f.midi).getText(), "(Disconnected)");
+    EXPECT_TRUE (f.midi.stoppedTakingData());
+
+    f.ports.device (0).stopsTakingDataAfter = -1;
+    f.pick (1);
+    EXPECT_FALSE (f.midi.stoppedTakingData()) << "a port picked again has not stalled";
+}
+
 TEST (MidiInterface, AChangeOfPortWaitsForTheSendInFlight)
 {
     Fixture f ({ "Held port" });
