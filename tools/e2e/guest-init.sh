@@ -90,11 +90,12 @@ field() { grep "^$2" "$1" | tail -n 1 | sed -n "s/.* $3=\\([^ ]*\\).*/\\1/p" | t
 status_of() { grep "^RESULT" "$1" | tail -n 1 | sed -n 's/.*status="\([^"]*\)".*/\1/p'; }
 
 # After a close as the window's close button does it (its name given): the sender must have ended with
-# 0 within a second of the close.
+# 0, within 5 s of the close. That bound catches a hang, not a slow machine: the time is printed, and
+# is tens of ms when the machine is not loaded.
 report_close() {
     close_ms=$(field /tmp/send.log EXIT close_to_exit_ms)
     echo "E2E fault=\"$1\" exit=$sent close_to_exit_ms=$close_ms $(grep '^CLOSE' /tmp/send.log) $compared"
-    [ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 1000 ] || fail_case "$1: exit $sent, $close_ms ms"
+    [ "$sent" -eq 0 ] && [ -n "$close_ms" ] && [ "${close_ms%.*}" -lt 5000 ] || fail_case "$1: exit $sent, $close_ms ms"
 }
 
 # run_sender NAME COMMAND...: sends while the device side captures; sets ms, intact, compared.
@@ -180,7 +181,7 @@ echo "E2E fault=\"vanishes before opening\" exit=$sent status=\"$status\" ms=$((
 plug
 
 # A close one second after an unplug, as the window's close button does it: the process ends with 0
-# within a second of the close.
+# (report_close).
 capture_start
 timeout 30 send_firmware --udc $udc --unplug-at $middle --close-after-unplug-ms 1000 "Cantora" > /tmp/send.log 2>&1
 sent=$?

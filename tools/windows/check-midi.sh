@@ -111,6 +111,11 @@ exact_prefix() { [ "$(captured)" -gt 0 ] && [ "$(captured)" -lt "$size" ] && cmp
 captured_twins() { echo "$(captured A)/$(captured B)"; }
 tick_of() { grep -m 1 -- "$1" "$work/driver.log" | cut -d' ' -f1; }
 
+# A close ends the process within the program's own 400 ms wait for the transfer thread, plus Wine's
+# teardown: 1.4 s was seen on a loaded machine. The bound catches a close that hangs, not a slow
+# machine; the table prints each close's time.
+close_bound_ms=5000
+
 close_program() {
     click_at "$CANTORA_CLOSE_BUTTON"
     local start; start=$(now_ms)
@@ -146,9 +151,11 @@ wait_until 30 logged "MODM_RESET" || fail "the port was never given back"
 outcome_shows "Update failed"
 echo "$text" | grep -q "stopped taking data" || fail "not the stall's status: '$text'"
 to_failure=$(( $(tick_of MODM_RESET) - $(tick_of "STOPPED") ))
-# The message's time at 31,250 baud plus 2 s, and a second for the program to show it.
+# The program's limit is the message's time at 31,250 baud plus 2 s. It may give up later on a loaded
+# machine, so the check allows 5 s more: that still fails a wait of the wrong kind (10 s, or none at all
+# until the close), and the table prints the real time.
 bound=$(( (504 * 10 * 1000 + 31249) / 31250 + 2000 ))
-[ "$to_failure" -le $(( bound + 1000 )) ] || fail "the failure came $to_failure ms after the stop (limit $bound ms)"
+[ "$to_failure" -le $(( bound + 5000 )) ] || fail "the failure came $to_failure ms after the stop (limit $bound ms)"
 exact_prefix || fail "the driver holds no exact prefix ($(captured) bytes)"
 advice=$(guidance_shown)
 # Read by OCR, which may take a letter for another: two words of the line are enough.
@@ -176,7 +183,7 @@ wait_until 10 logged "MODM_LONGDATA 5 " || fail "the transfer did not start"
 close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code after the close"
 logged "MODM_RESET" && logged "MODM_CLOSE" || fail "the driver saw no reset and close"
-[ "$close_ms" -lt 1000 ] || fail "the process ended $close_ms ms after the close"
+[ "$close_ms" -lt "$close_bound_ms" ] || fail "the process ended $close_ms ms after the close"
 row "close during a transfer" "reset, close" "-" "$(captured)" "$exit_code" "${close_ms}ms"
 
 echo "== A close while the driver hangs inside a call"
@@ -184,7 +191,7 @@ start_update CANTORA_MIDI_HANG_AT=5
 wait_until 10 logged "HANGING" || fail "the driver never hung"
 close_program
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code after the close"
-[ "$close_ms" -lt 1000 ] || fail "the process ended $close_ms ms after the close"
+[ "$close_ms" -lt "$close_bound_ms" ] || fail "the process ended $close_ms ms after the close"
 row "close while the driver hangs" "process ended" "-" "$(captured)" "$exit_code" "${close_ms}ms"
 # The single-instance lock went with the process: the program starts again.
 start_with_driver
