@@ -40,11 +40,10 @@ middle=$(( messages / 2 ))
 near_end=$(( messages - 16 ))
 runs=${E2E_RUNS:-3}
 last_runs=${E2E_LAST_MESSAGE_RUNS:-20}
-all_pass=yes
 
 uptime_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
 failures=0
-fail_case() { echo "E2E FAIL-CASE $*"; all_pass=no; failures=$((failures + 1)); }
+fail_case() { echo "E2E FAIL-CASE $*"; failures=$((failures + 1)); }
 
 # Plugs the device in and waits until both cards are there: the gadget side, whose raw MIDI input
 # is what the device receives, and the USB MIDI card that the host's driver made of it.
@@ -229,9 +228,7 @@ device_start() {
         device_launch "$@" && return 0
         echo "E2E note: device start $attempt: no USB MIDI card within 15 s; the device printed" \
              "[$(tr '\n' ' ' < /tmp/device.log)]; the kernel: [$(dmesg | grep -E 'usb|gadgetfs' | tail -n 8 | tr '\n' ' ')]"
-        kill $device 2> /dev/null
-        wait $device
-        for _ in $(seq 200); do [ -z "$(card_with USB-Audio)" ] && break; sleep 0.05; done
+        device_unplug
     done
     fail_case "the user-space device did not come up, twice"
 }
@@ -249,11 +246,16 @@ device_launch() {
     return 1
 }
 
-# Unplugs it; sets held (bytes it took), compared and intact.
-device_stop() {
+# Ends the user-space device and waits until its card has gone.
+device_unplug() {
     kill $device 2> /dev/null
     wait $device
     for _ in $(seq 200); do [ -z "$(card_with USB-Audio)" ] && break; sleep 0.05; done
+}
+
+# Unplugs it; sets held (bytes it took), compared and intact.
+device_stop() {
+    device_unplug
     held=$(wc -c < /tmp/device.bin)
     compared=$(compare_capture $image /tmp/device.bin)
     intact=no
@@ -525,5 +527,5 @@ guidance | grep -q "has not restarted within two minutes" || fail_case "no resta
 
 dmesg | grep -i -E "overrun|midi|rawmidi|gadgetfs" | tail -n 5 | sed 's/^/E2E dmesg: /'
 
-if [ "$all_pass" = yes ]; then echo "E2E PASS"; else echo "E2E FAIL"; fi
+if [ "$failures" -eq 0 ]; then echo "E2E PASS"; else echo "E2E FAIL"; fi
 poweroff -f
