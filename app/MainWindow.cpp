@@ -37,7 +37,25 @@ void MainWindow::stopTransferOrEndProcess()
 {
     if (contentComp != nullptr && contentComp->protocol != nullptr &&
         ! contentComp->protocol->stop (stopWaitMilliseconds))
+    {
+        removeWindowsFromDesktop();
         endProcessNow();
+    }
+}
+
+void MainWindow::removeWindowsFromDesktop()
+{
+#if JUCE_LINUX
+    // On X11 the framework keeps each window's image in System V shared memory, which outlives a
+    // process that ends without freeing it, until the machine restarts; once the system's segments
+    // run out, other programs lose theirs. Taking the windows off the desktop frees their images.
+    // Message thread only; the stuck transfer thread uses no window.
+    auto& desktop = juce::Desktop::getInstance();
+
+    for (int i = desktop.getNumComponents(); --i >= 0;)
+        if (auto* window = desktop.getComponent (i))
+            window->removeFromDesktop();
+#endif
 }
 
 void MainWindow::closeButtonPressed()

@@ -31,5 +31,9 @@ private:
         process, since nothing it uses may then be destroyed. */
     void stopTransferOrEndProcess();
 
+    /** Before the process ends that way: every window leaves the desktop, so that the system
+        memory its image holds is freed with it. */
+    static void removeWindowsFromDesktop();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

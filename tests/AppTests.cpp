@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#if JUCE_LINUX
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+#endif
+
 using namespace testing_support;
 using testing_support::pumpUntil;
 
@@ -223,7 +229,7 @@ namespace
 constexpr const char* hungDriverOption = "--close-during-a-driver-hang";
 
 /** The program on a port whose send hangs at message 100: it starts an update as a user does, says
-    "CLOSING" and closes the window. The process must then end by itself. */
+    "CLOSING" (with its process id on Linux) and closes the window. The process must then end by itself. */
 struct HungDriverApplication : public Application
 {
     HungDriverApplication()
@@ -244,7 +250,11 @@ struct HungDriverApplication : public Application
         button (screen, "update")->triggerClick();
         pumpUntil ([] { return testPorts().device (0).hanging.load(); });
 
+#if JUCE_LINUX
+        std::printf ("CLOSING %d\n", (int) getpid());
+#else
         std::printf ("CLOSING\n");
+#endif
         std::fflush (stdout);
         window->closeButtonPressed();
     }
@@ -261,7 +271,10 @@ TEST (ClosingTheProgram, WhileADriverCallNeverReturnsEndsTheProcess)
     juce::String output;
     char c = 0;
 
-    while (! output.contains ("CLOSING") && child.readProcessOutput (&c, 1) == 1)
+    const auto closingLineRead = [&]
+    { return output.fromFirstOccurrenceOf ("CLOSING", false, false).containsChar ('\n'); };
+
+    while (! closingLineRead() && child.readProcessOutput (&c, 1) == 1)
         output += c;
 
     ASSERT_TRUE (output.contains ("CLOSING")) << output;
@@ -275,6 +288,25 @@ TEST (ClosingTheProgram, WhileADriverCallNeverReturnsEndsTheProcess)
 
     ASSERT_TRUE (ended) << "still running " << hangBoundMs << " ms after the close";
     EXPECT_EQ (child.getExitCode(), 0u);
+
+#if JUCE_LINUX
+    // Its windows' images, in System V shared memory, went with it: the system would keep them.
+    const auto pid = output.fromFirstOccurrenceOf ("CLOSING ", false, false).getIntValue();
+    ASSERT_GT (pid, 0) << output;
+    // Read as a stream: the file's size shows as 0.
+    std::ifstream segments ("/proc/sysvipc/shm");
+    ASSERT_TRUE (segments.is_open());
+    std::string segment;
+    std::getline (segments, segment); // the heading
+
+    while (std::getline (segments, segment))
+    {
+        // key shmid perms size cpid ...: the creator's process id is the fifth field.
+        long long key = 0, shmid = 0, perms = 0, size = 0, creator = 0;
+        std::istringstream (segment) >> key >> shmid >> perms >> size >> creator;
+        EXPECT_NE (creator, pid) << "left behind: " << segment;
+    }
+#endif
 }
 
 namespace

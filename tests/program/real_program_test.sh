@@ -28,9 +28,8 @@ program_log=$(mktemp)
 
 end_case() {
     local status=$?
-    for p in $pid $wm; do
-        kill "$p" 2> /dev/null && wait "$p" 2> /dev/null
-    done
+    [ -n "$pid" ] && end_program_by_id "$pid"
+    [ -n "$wm" ] && kill "$wm" 2> /dev/null && wait "$wm" 2> /dev/null
     if grep -q "JUCE Assertion failure" "$program_log"; then
         echo "FAIL: the program hit a framework assertion"; failed=1
     fi
@@ -134,7 +133,7 @@ close_twice_at_most() {
 
 # Ends the program started last, by its id.
 stop_program() {
-    kill "$pid" && wait "$pid" 2> /dev/null
+    end_program_by_id "$pid"
     pid=""
 }
 

@@ -16,7 +16,7 @@ mkdir -p "$out"
 
 "$program" > /dev/null 2>&1 &
 pid=$!
-trap 'kill $pid 2> /dev/null || true' EXIT
+trap 'end_program_by_id "$pid"' EXIT
 
 wait_until 10 program_window_shown || fail "the program's window did not appear"
 # The framework paints the window a moment after it maps it; nothing tells a script when.
