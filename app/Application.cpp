@@ -11,6 +11,7 @@ void Application::initialise (const juce::String& commandLine)
     }
 
     mainWindow = std::make_unique<MainWindow> (commandLine, ports);
+    eventQueueWatch = std::make_unique<XEventQueueWatch>();
     mainWindow->centreWithSize (MainWindow::width, MainWindow::height);
     mainWindow->setVisible (true);
     mainWindow->setResizeLimits (MainWindow::width, MainWindow::height, MainWindow::width,
@@ -19,5 +20,6 @@ void Application::initialise (const juce::String& commandLine)
 
 void Application::shutdown()
 {
+    eventQueueWatch = nullptr;
     mainWindow = nullptr;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MainWindow.h"
+#include "XEventQueueWatch.h"
 
 /** The application object: creates, sizes and shows the main window at start, and deletes it at
     shut-down. Only one copy of the program runs at a time. */
@@ -25,6 +26,7 @@ public:
 private:
     MidiPortList& ports;
     std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<XEventQueueWatch> eventQueueWatch;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Application)
 };
