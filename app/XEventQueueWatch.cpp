@@ -6,9 +6,19 @@
 
 #if JUCE_LINUX
 
+namespace
+{
+// The framework's display, or none once the framework has closed it: never opens another.
+::Display* openDisplay()
+{
+    auto* windowSystem = juce::XWindowSystem::getInstanceWithoutCreating();
+    return windowSystem != nullptr ? windowSystem->getDisplay() : nullptr;
+}
+} // namespace
+
 XEventQueueWatch::XEventQueueWatch()
 {
-    auto* display = juce::XWindowSystem::getInstance()->getDisplay();
+    auto* display = openDisplay();
 
     if (display == nullptr)
         return;
@@ -27,7 +37,7 @@ XEventQueueWatch::XEventQueueWatch()
 XEventQueueWatch::~XEventQueueWatch()
 {
     stopTimer();
-    auto* display = juce::XWindowSystem::getInstance()->getDisplay();
+    auto* display = openDisplay();
 
     if (display != nullptr && window != 0)
     {
@@ -38,7 +48,7 @@ XEventQueueWatch::~XEventQueueWatch()
 
 void XEventQueueWatch::timerCallback()
 {
-    auto* display = juce::XWindowSystem::getInstance()->getDisplay();
+    auto* display = openDisplay();
 
     if (display == nullptr)
         return;

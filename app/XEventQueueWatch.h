@@ -8,13 +8,14 @@
     call that waits for a reply (the input focus, the pointer's position) first reads every event
     that came before the reply into Xlib's queue. The socket is then empty, and those events wait
     until the server next sends something, which may be never: a pointer come to rest on the Help
-    button shows no tip, a click with a still mouse is not handled. Every few milliseconds, when
-    events wait there, this sends the program an X event of its own to a window of its own. The
-    server returns it over the socket, and the framework then handles everything queued; it ignores
-    the event itself. Does nothing on other systems.
+    button shows no tip, a click with a still mouse is not handled. Every 50 ms, when events wait
+    there, this sends the program an X event of its own to a window of its own. The server returns
+    it over the socket, and the framework then handles everything queued; it ignores the event
+    itself, since the window is none of the framework's. Does nothing on other systems.
 
     Message thread only: its timer, Xlib's queue and its window are the message thread's, and every
-    X call is made under the framework's X lock. Create it once the framework's display is open. */
+    X call is made under the framework's X lock. Create it once the framework's display is open (it
+    does nothing otherwise), and delete it before the framework closes the display. */
 class XEventQueueWatch : private juce::Timer
 {
 public:

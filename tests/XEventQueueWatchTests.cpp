@@ -35,6 +35,10 @@ TEST (XEventQueueWatch, AnEventReadAheadIntoXlibsQueueIsStillHandled)
         juce::XWindowSystemUtilities::ScopedXLock xLock;
         XEvent event {};
         event.xclient.type = ClientMessage;
+        // A type of its own: on a bare X server the window manager's message types may not exist yet,
+        // and the framework would take a type of 0 for one of them.
+        event.xclient.message_type =
+            juce::XWindowSystemUtilities::Atoms::getCreating (display, "CANTORA_TEST_EVENT");
         event.xclient.window = (::Window) window.getWindowHandle();
         event.xclient.format = 32;
         x11->xSendEvent (display, event.xclient.window, False, NoEventMask, &event);

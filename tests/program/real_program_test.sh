@@ -63,7 +63,7 @@ start_program() {
 # What the display holds, for a report: whether the program still runs, and its windows.
 display_state() {
     if program_ended; then
-        wait "$pid"; echo "the program had ended with exit code $?"; pid=""
+        wait "$pid"; echo "the program had ended with exit code $?"; remove_segments_of "$pid"; pid=""
     else
         echo "the program runs; its windows:"
         xwininfo -root -tree 2> /dev/null | grep -i -e cantora -e flashmere -e openbox
@@ -74,6 +74,7 @@ display_state() {
 wait_for_exit() {
     wait_until "$1" program_ended || return 1
     wait "$pid"; status=$?
+    remove_segments_of "$pid"
     pid=""
 }
 

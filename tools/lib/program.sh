@@ -20,17 +20,21 @@ help_shown() { [ -n "$(window_titled "$CANTORA_HELP_TITLE")" ]; }
 # shellcheck disable=SC2154 # pid is the calling script's
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 
-# Ends a program by its id ($1, a child of the caller) and removes the System V shared memory it
-# made. Its X windows keep their images there, and the system keeps them after a program that a
-# signal ends; at 4096 segments no program on the machine gets more (the framework's check for them
-# then leaks an image, which the address sanitizer fails).
-end_program_by_id() {
-    kill "$1" 2> /dev/null && wait "$1" 2> /dev/null
+# Removes the System V shared memory that a program which has ended ($1, its id) made. Its X windows
+# keep their images there, and the system keeps them after a program that a signal or a crash ends;
+# at 4096 segments no program on the machine gets more (the framework's check for them then leaks an
+# image, which the address sanitizer fails).
+remove_segments_of() {
     # /proc/sysvipc/shm: a heading, then key, shmid, perms, size and the creator's id for each.
     awk -v p="$1" 'NR > 1 && $5 == p { print $2 }' /proc/sysvipc/shm | while read -r id; do
-        ipcrm -m "$id" 2> /dev/null
+        ipcrm -m "$id" 2> /dev/null || true
     done
-    return 0
+}
+
+# Ends a program by its id ($1, a child of the caller), and removes the shared memory it made.
+end_program_by_id() {
+    { kill "$1" && wait "$1"; } 2> /dev/null || true
+    remove_segments_of "$1"
 }
 
 # How many visible windows carry the program's title; whether exactly one does.
