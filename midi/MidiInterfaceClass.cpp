@@ -153,6 +153,17 @@ int MidiInterfaceClass::getOpenPortIndex()
     return isConnected() && id >= 1 && id <= numOutputs ? id - 1 : -1;
 }
 
+PickedPort MidiInterfaceClass::getOpenDevice()
+{
+    return getOpenPortIndex() >= 0 ? openDevice : PickedPort();
+}
+
+void MidiInterfaceClass::releasePort()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
+}
+
 int MidiInterfaceClass::getPreferredHeight()
 {
     return 50;
@@ -180,6 +191,7 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
             midiOutput = nullptr; // the old port is closed before the new one opens
             portState = PortResult::ok;
             stalled = false;
+            openDevice = ports.describePort (id - 1);
             auto opened = ports.openOutput (id - 1);
             midiOutput = std::move (opened.port);
             openProblem = midiOutput != nullptr ? MidiPortList::OpenProblem::none

@@ -30,6 +30,15 @@ public:
     /** The position in the port list of the port open now; -1 when none is. */
     int getOpenPortIndex();
 
+    /** What was picked for the port open now, to find its device again later; not valid when no port
+        is open. */
+    PickedPort getOpenDevice();
+
+    /** Closes the port of a device that has been seen to leave: the chooser goes back to
+        "(Disconnected)" as if the user had picked it, and picking the device again once it is back
+        opens it anew. */
+    void releasePort();
+
     /** For an open that failed for another reason: the system's own words, if it gave any. */
     const juce::String& getOpenErrorText() const noexcept { return openErrorText; }
 
@@ -68,7 +77,8 @@ private:
     std::atomic<PortResult> portState { PortResult::ok };
     std::atomic<bool> stalled { false };
     MidiPortList::OpenProblem openProblem = MidiPortList::OpenProblem::none; // message thread only
-    juce::String openErrorText;                                              // message thread only
+    PickedPort openDevice;      // what was picked for the port open now; message thread only
+    juce::String openErrorText; // message thread only
 
     std::unique_ptr<juce::ComboBox> outputSelector;
     std::unique_ptr<juce::Label> outputLabel;

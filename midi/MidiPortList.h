@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MidiOutputPort.h"
+#include "PortIdentity.h"
 
 #include <memory>
 
@@ -43,9 +44,13 @@ public:
         be found. */
     virtual Opened openOutput (int index) = 0;
 
-    /** Whether the device listed at this position of the last list taken is there now, found as
-        openOutput finds it, without opening anything. */
-    virtual bool isPresent (int index) = 0;
+    /** What the last list taken said of the port at this position: a copy that finds its device
+        again whatever lists are taken later. */
+    virtual PickedPort describePort (int index) = 0;
+
+    /** Where the device picked is among the ports present now, found as openOutput finds it, without
+        opening any port. */
+    virtual FoundPort findDevice (const PickedPort& picked) = 0;
 
     /** The ports the program uses: the ALSA raw MIDI ports on Linux, the multimedia MIDI outputs on
         Windows. (The framework's MIDI output reports no failed send on either, and on Linux goes

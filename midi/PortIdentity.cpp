@@ -1,58 +1,93 @@
 #include "PortIdentity.h"
 
-#include <algorithm>
-
 namespace
 {
-template <typename Matches>
-int onlyMatch (const std::vector<ListedPort>& ports, Matches matches)
+bool sameIdentity (const ListedPort& a, const ListedPort& b)
 {
-    int found = -1;
+    return a.name == b.name && ! a.device.empty() && a.device == b.device;
+}
+
+template <typename Matches>
+std::size_t countMatches (const std::vector<ListedPort>& ports, Matches matches, int& first)
+{
+    std::size_t count = 0;
+    first = -1;
 
     for (std::size_t i = 0; i < ports.size(); ++i)
     {
-        if (! matches (ports[i]))
-            continue;
-
-        if (found >= 0)
-            return -1;
-
-        found = static_cast<int> (i);
+        if (matches (ports[i]))
+        {
+            if (count++ == 0)
+                first = static_cast<int> (i);
+        }
     }
 
-    return found;
+    return count;
 }
 } // namespace
 
-int findPickedPort (const std::vector<ListedPort>& listed, std::size_t picked,
-                    const std::vector<ListedPort>& present)
+PickedPort describePick (const std::vector<ListedPort>& listed, std::size_t picked)
 {
-    if (picked >= listed.size())
-        return -1;
+    PickedPort result;
 
-    const auto& wanted = listed[picked];
-    const auto sameDevice = [&] (const ListedPort& p)
-    { return p.name == wanted.name && p.device == wanted.device; };
-    const auto sameName = [&] (const ListedPort& p) { return p.name == wanted.name; };
+    if (picked >= listed.size())
+        return result;
+
+    result.valid = true;
+    result.port = listed[picked];
+    int first = -1;
+    result.nameAlone =
+        countMatches (
+            listed, [&] (const ListedPort& p) { return p.name == result.port.name; }, first) == 1;
+    result.identified =
+        countMatches (
+            listed, [&] (const ListedPort& p) { return sameIdentity (p, result.port); }, first) == 1;
+    return result;
+}
+
+FoundPort findPickedPort (const PickedPort& picked, const PortScan& present)
+{
+    if (! picked.valid)
+        return { Presence::absent, -1 };
+
+    const auto& wanted = picked.port;
+    int first = -1;
+
+    if (picked.identified)
+    {
+        const auto withIdentity = countMatches (
+            present.ports, [&] (const ListedPort& p) { return sameIdentity (p, wanted); }, first);
+
+        if (withIdentity == 1)
+            return { Presence::present, first };
+
+        // Two ports that claim its identity: nothing tells which is the device, and the name rule
+        // refuses them too, since they share its name.
+        if (withIdentity > 1)
+            return { Presence::unknown, -1 };
+
+        // A port of its name that could not be identified at this moment may be the device.
+        int unidentified = -1;
+        const auto withoutIdentity = countMatches (
+            present.ports, [&] (const ListedPort& p) { return p.name == wanted.name && p.device.empty(); },
+            unidentified);
+
+        return { present.complete && withoutIdentity == 0 ? Presence::absent : Presence::unknown, -1 };
+    }
 
     // With no identity of its own, a port is told from its twins by its name alone, or not at all:
     // its number may already belong to a twin, since numbers move when a device comes or goes.
-    const bool nameTellsApart = onlyMatch (listed, sameName) >= 0;
+    if (! picked.nameAlone)
+        return { Presence::unknown, -1 };
 
-    if (wanted.device.empty() && ! nameTellsApart)
-        return -1;
+    const auto withName = countMatches (
+        present.ports, [&] (const ListedPort& p) { return p.name == wanted.name; }, first);
 
-    for (std::size_t i = 0; i < present.size(); ++i)
-        if (present[i].address == wanted.address && sameDevice (present[i]))
-            return static_cast<int> (i);
+    if (withName == 1)
+        return { Presence::present, first };
 
-    if (! wanted.device.empty())
-        if (const int moved = onlyMatch (present, sameDevice); moved >= 0)
-            return moved;
+    if (withName > 1)
+        return { Presence::unknown, -1 };
 
-    // By name alone only where the name alone told the device apart when the user picked it.
-    if (! nameTellsApart)
-        return -1;
-
-    return onlyMatch (present, sameName);
+    return { present.complete ? Presence::absent : Presence::unknown, -1 };
 }

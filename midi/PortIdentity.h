@@ -13,12 +13,47 @@ struct ListedPort
                          // the USB bus, or its Plug and Play interface path); empty where it does not
 };
 
-/** Where the port picked from a list taken earlier is now, among the ports present: its listed
-    address, when that still names the same device; otherwise the one port of the same name on the
-    same device (a device plugged in again can come back under another number); otherwise, when the
-    list held one port of that name alone, the one port of that name now present. A port with no device
-    that shared its name with another in the list is never found: nothing tells it from its twin. -1
-    when none of these holds: the device is gone, or can no longer be told from another of the same
-    name. */
-int findPickedPort (const std::vector<ListedPort>& listed, std::size_t picked,
-                    const std::vector<ListedPort>& present);
+/** The ports present at one moment. complete is false when some port did not answer while the list
+    was taken: a device missing from such a list may still be there. */
+struct PortScan
+{
+    std::vector<ListedPort> ports;
+    bool complete = true;
+};
+
+/** What the user picked: the port as it was listed, and what told it apart in that list. A copy, so
+    that it stays the same whatever lists are taken later. */
+struct PickedPort
+{
+    ListedPort port;
+    bool identified = false; // listed with an identity that no other listed port of its name had
+    bool nameAlone = false;  // no other port in the list had its name
+    bool valid = false;      // false for a position that was not in the list
+};
+
+/** Describes the port at this position of a list, for finding it again in later lists. */
+PickedPort describePick (const std::vector<ListedPort>& listed, std::size_t picked);
+
+/** Whether a device picked earlier is among the ports present. */
+enum class Presence
+{
+    present, // exactly one port is the device
+    absent,  // a whole list holds no port that could be the device
+    unknown  // nothing can be decided: a port did not answer, a port of its name could not be
+             // identified, or two ports now claim to be the device
+};
+
+struct FoundPort
+{
+    Presence presence = Presence::unknown;
+    int index = -1; // the device's position in the list, where it is present
+};
+
+/** Finds the device picked among the ports present, by one rule wherever a device is looked for:
+    - a port listed with an identity (a place on the USB bus with its serial, an interface path) is
+      found only by that identity, never by its name alone;
+    - an identity that two ports share, in the list picked from or among those present, is no
+      identity: those ports fall to the name rule;
+    - a port without an identity is found by its name, and only where its name stood alone both in
+      the list picked from and among the ports present. */
+FoundPort findPickedPort (const PickedPort& picked, const PortScan& present);

@@ -11,13 +11,20 @@ RestartWatch::~RestartWatch()
     stopTimer();
 }
 
-void RestartWatch::watch (int listIndex)
+void RestartWatch::watch (const PickedPort& device)
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    index = listIndex;
+
+    if (! device.valid)
+    {
+        stop();
+        return;
+    }
+
+    watched = device;
     phaseStart = juce::Time::getMillisecondCounter();
     moveTo (State::waitingToLeave);
-    startTimer (250);
+    startTimer (pollMilliseconds);
 }
 
 void RestartWatch::stop()
@@ -29,42 +36,31 @@ void RestartWatch::stop()
 
 void RestartWatch::timerCallback()
 {
-    const bool present = ports.isPresent (index);
+    // Only a list that was taken whole and holds nothing that could be the device says "left", and
+    // only the device itself says "back": a list on which the device could not be told decides
+    // nothing, however often that happens, until the limit.
+    const auto presence = ports.findDevice (watched).presence;
     const bool limitPassed =
         juce::Time::getMillisecondCounter() - phaseStart >= static_cast<juce::uint32> (limitMilliseconds);
 
-    switch (state)
+    if (state == State::waitingToLeave && presence == Presence::absent)
     {
-        case State::waitingToLeave:
-        case State::didNotLeave:
-            advance (! present, State::away, State::didNotLeave, limitPassed);
-            break;
-        case State::away:
-        case State::didNotReturn:
-            advance (present, State::restarted, State::didNotReturn, limitPassed);
-            break;
-        case State::off:
-        case State::restarted:
-            stopTimer();
-            break;
+        phaseStart = juce::Time::getMillisecondCounter(); // coming back has a limit of its own
+        moveTo (State::away);
     }
-}
-
-void RestartWatch::advance (bool awaitedChange, State next, State late, bool limitPassed)
-{
-    if (awaitedChange)
+    else if (state == State::away && presence == Presence::present)
     {
-        // The next phase has a limit of its own; a device that has restarted needs no more watching.
-        phaseStart = juce::Time::getMillisecondCounter();
-
-        if (next == State::restarted)
-            stopTimer();
-
-        moveTo (next);
+        stopTimer();
+        moveTo (State::restarted);
+    }
+    else if (state != State::waitingToLeave && state != State::away)
+    {
+        stopTimer();
     }
     else if (limitPassed)
     {
-        moveTo (late);
+        stopTimer();
+        moveTo (state == State::waitingToLeave ? State::didNotLeave : State::didNotReturn);
     }
 }
 

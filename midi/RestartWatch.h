@@ -5,8 +5,9 @@
 #include <functional>
 
 /** Watches a device that has just been updated: it installs the firmware and restarts on its own,
-    which shows as its port leaving the list and coming back (found by the same identity that a
-    re-open uses). Looks at the list a few times a second and never opens the port, so the device is
+    which shows as its port leaving the list and coming back, found by the same rule that a re-pick
+    uses. The framework tells of no change to the port list, so the watch takes the list a few times a
+    second until it has its answer or its limit has passed, and never opens a port, so the device is
     free to leave. On the message thread only. */
 class RestartWatch : private juce::Timer
 {
@@ -17,7 +18,7 @@ public:
         waitingToLeave, // the device is still there
         away,           // it has left and not come back yet
         restarted,      // it left and came back
-        didNotLeave,    // still there after the limit
+        didNotLeave,    // not seen to leave within the limit
         didNotReturn    // left, and not back within the limit
     };
 
@@ -25,25 +26,29 @@ public:
     RestartWatch (MidiPortList& portsToWatch, std::function<void()> onChange);
     ~RestartWatch() override;
 
-    /** Starts watching the device listed at this position of the ports' last list. */
-    void watch (int listIndex);
+    /** Starts watching this device, a copy of what was picked; one that was not picked stops the
+        watch. */
+    void watch (const PickedPort& device);
     void stop();
 
     State getState() const noexcept { return state; }
 
+    /** Whether it still takes the list: only until it has its answer or its limit has passed. */
+    bool isWatching() const { return isTimerRunning(); }
+
     /** How long the device may take to leave, and then to come back. */
     int limitMilliseconds = 120000;
 
+    /** How often the list is taken. The fastest restart seen was away for under half a second. */
+    static constexpr int pollMilliseconds = 250;
+
 private:
     void timerCallback() override;
-    /** Moves to next once the port has left or returned as awaited, or to late once the phase's limit
-        has passed without it. */
-    void advance (bool awaitedChange, State next, State late, bool limitPassed);
     void moveTo (State newState);
 
     MidiPortList& ports;
     std::function<void()> changed;
-    int index = -1;
+    PickedPort watched;
     State state = State::off;
     juce::uint32 phaseStart = 0; // when the device was last seen to leave, or the watch began
 

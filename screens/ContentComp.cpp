@@ -66,7 +66,7 @@ ContentComp::ContentComp (MainWindow* owner, juce::String /*commandLine: accepte
 
     helpWindow = std::make_unique<LumoHelpWindowClass>();
     midiInterface = std::make_unique<MidiInterfaceClass> (ports);
-    restartWatch = std::make_unique<RestartWatch> (ports, [this] { showGuidance(); });
+    restartWatch = std::make_unique<RestartWatch> (ports, [this] { restartWatchChanged(); });
 
     descriptor = std::make_unique<EmbeddedFirmware>();
     descriptor->name = "Cantora 2";
@@ -223,17 +223,19 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
     }
     else if (source == protocol.get())
     {
-        // Thread crossing: progress and status are written by the transfer thread; both reads here are
-        // safe without a lock of the screen's (an atomic, and a copy taken under the status lock).
+        // Thread crossing: progress, outcome and status are written by the transfer thread; both reads
+        // here are safe without a lock of the screen's (an atomic, and the outcome with its status
+        // copied together under the status lock).
         progressValue = protocol->progress.load();
-        const auto status = protocol->getStatus();
+        const auto published = protocol->getPublished();
+        const auto& status = published.status;
 
         if (progressValue == 1.0)
         {
             updateButton->setEnabled (true);
             midiInterface->setEnabled (true);
         }
-        else if (ProtocolBaseClass::isFailure (protocol->getOutcome()))
+        else if (ProtocolBaseClass::isFailure (published.outcome))
         {
             // A transfer that ended early: the user can try again on the port if it still works, or
             // pick one first (a port that failed has gone back to "(Disconnected)").
@@ -249,14 +251,24 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
             announce (status);
 
             // The device installs what it received and restarts: watch for it leaving and coming back.
-            if (protocol->getOutcome() == ProtocolBaseClass::Outcome::completed)
-                restartWatch->watch (midiInterface->getOpenPortIndex());
+            if (published.outcome == ProtocolBaseClass::Outcome::completed)
+                restartWatch->watch (midiInterface->getOpenDevice());
         }
 
         showGuidance();
     }
 
     repaint();
+}
+
+void ContentComp::restartWatchChanged()
+{
+    // The device has left: its port is dead. Let go of it, so that update is not offered on it and a
+    // pick of the device once it is back opens it anew.
+    if (restartWatch->getState() == RestartWatch::State::away)
+        midiInterface->releasePort();
+
+    showGuidance();
 }
 
 void ContentComp::showGuidance()

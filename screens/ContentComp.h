@@ -58,6 +58,7 @@ private:
     bool keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent) override;
 
     void applyUpdateButtonLook();
+    void restartWatchChanged();
     void showGuidance();
     bool transferUnderWay() const;
 

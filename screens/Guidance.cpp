@@ -37,7 +37,9 @@ juce::String guidanceText (ProtocolBaseClass::Outcome outcome, RestartWatch::Sta
             switch (restart)
             {
                 case RestartWatch::State::restarted:
-                    return "The device has restarted on its own: you can unplug it now.";
+                    // Coming back shows that it restarted, not that it took the firmware.
+                    return "The device left and came back: it has restarted. If it starts up and works, you "
+                           "can unplug it; if it does not, follow the recovery procedure under Help.";
                 case RestartWatch::State::didNotLeave:
                     return "The device has not restarted within two minutes: if it shows no sign of life, "
                            "follow the recovery procedure under Help.";

@@ -1,4 +1,3 @@
-#include "midi/PortIdentity.h"
 #include "midi/native/AlsaPortNames.h"
 #include "midi/native/RawMidiSender.h"
 
@@ -181,37 +180,6 @@ TEST (RawMidiSender, AfterTheLastMessageWaitsUntilTheDriverHasNothingInFlight)
     FakeStream closing;
     closing.driverDrains = { 52, -ECANCELED };
     EXPECT_EQ (waitUntilNothingInFlight (closing, 10000), PortResult::abandoned);
-}
-
-TEST (PickedPort, IsFoundWhereItIsNowAndNeverOnAnotherDeviceOfTheSameName)
-{
-    const ListedPort a { "hw:1,0,0", "Cantora 2", "Korvane Cantora 2 at usb-dummy_hcd.0-1, high speed" };
-    const ListedPort b { "hw:3,0,0", "Cantora 2", "Korvane Cantora 2 at usb-dummy_hcd.1-1, high speed" };
-    const ListedPort other { "hw:0,0,0", "f_midi", "MIDI Gadget" };
-    const auto at = [] (ListedPort p, const char* address) { return p.address = address, p; };
-
-    EXPECT_EQ (findPickedPort ({ a, b }, 0, { other, a, b }), 1) << "still where it was";
-    EXPECT_EQ (findPickedPort ({ a, b }, 0, { b, at (a, "hw:4,0,0") }), 1) << "back under another number";
-    EXPECT_EQ (findPickedPort ({ a, b }, 0, { other, b }), -1) << "gone: never its twin";
-    EXPECT_EQ (findPickedPort ({ a, b }, 0, { at (b, "hw:1,0,0") }), -1) << "its twin took its number";
-    EXPECT_EQ (findPickedPort ({ a, b }, 2, { a, b }), -1);
-
-    // Alone in the list, it is found by name when it comes back on another USB socket, unless two of
-    // that name are there by then.
-    auto moved = at (a, "hw:2,0,0");
-    moved.device = "Korvane Cantora 2 at usb-dummy_hcd.0-2, high speed";
-    EXPECT_EQ (findPickedPort ({ other, a }, 1, { other, moved }), 1);
-    EXPECT_EQ (findPickedPort ({ other, a }, 1, { moved, b }), -1);
-
-    // Where the platform names ports alone (Windows), by number and name.
-    const std::vector<ListedPort> listed { { "0", "Cantora 2", "" }, { "1", "Synth", "" } };
-    EXPECT_EQ (findPickedPort (listed, 0, { { "0", "Synth", "" }, { "1", "Cantora 2", "" } }), 1);
-    EXPECT_EQ (findPickedPort (listed, 0, { { "0", "Synth", "" } }), -1);
-
-    // Twins with no identity: once the list has changed, the number may be the twin's.
-    const std::vector<ListedPort> twins { { "0", "Cantora 2", "" }, { "1", "Cantora 2", "" } };
-    EXPECT_EQ (findPickedPort (twins, 0, { { "0", "Cantora 2", "" } }), -1) << "the twin moved to its number";
-    EXPECT_EQ (findPickedPort (twins, 1, twins), -1);
 }
 
 TEST (RawMidiPortNames, NameTheDeviceOrSubdeviceAndTheAddress)

@@ -350,8 +350,11 @@ TEST_F (UpdateScreen, AfterCompletedItWatchesTheDeviceRestartWithoutHoldingItBac
                              {});
     };
     auto& cantora = ports.device (0);
+    cantora.identity = "usb 1-1 serial A";
+    ports.getOutputNames(); // as the chooser lists it: with its identity
+    watch.limitMilliseconds = 60000;
 
-    // Leaves after the last message and comes back (the port list finds it by its identity).
+    // Leaves after the last message and comes back (found by its identity).
     pickPort (1);
     pressUpdate();
     ASSERT_TRUE (transferEnds());
@@ -360,17 +363,33 @@ TEST_F (UpdateScreen, AfterCompletedItWatchesTheDeviceRestartWithoutHoldingItBac
     cantora.present = false;
     ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::away; }));
     EXPECT_EQ (guidance(), completedWith (State::off)) << "still on its way";
+
+    // Its port is dead once it has left: let go of, and update is not offered on it.
+    EXPECT_TRUE (pumpUntil ([&] { return ! update().isEnabled(); }));
+    EXPECT_FALSE (cantora.isOpen);
+    EXPECT_EQ (find<juce::ComboBox> (midi())->getText(), "(Disconnected)");
+    EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
+    EXPECT_EQ (watch.getState(), State::away) << "letting go of the port is no pick";
+
     cantora.present = true;
     ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::restarted; }));
-    EXPECT_EQ (guidance(), "The device has restarted on its own: you can unplug it now.");
+    EXPECT_FALSE (watch.isWatching());
+    EXPECT_TRUE (guidance().contains ("came back")) << guidance();
+    EXPECT_FALSE (guidance().containsIgnoreCase ("firmware")) << "coming back proves no firmware";
     EXPECT_EQ (caption(), "Update progress: Update completed") << "the status stays";
 
-    // Never leaves: after the limit (shortened here from two minutes), the line says what to do; a
-    // pick ends the watch.
-    watch.limitMilliseconds = 1000;
+    // Picked again and updated again: it opens anew and takes the whole image.
+    pickPort (1);
     pressUpdate();
     ASSERT_TRUE (transferEnds());
+    expectImageReceived (2696);
+    expectDone();
+
+    // Never leaves: after the limit (shortened here from two minutes) the watch stops taking the list
+    // and the line says what to do; a pick ends the watch.
+    watch.limitMilliseconds = 1000;
     ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::didNotLeave; }));
+    EXPECT_FALSE (watch.isWatching());
     EXPECT_EQ (guidance(), completedWith (State::didNotLeave));
     EXPECT_TRUE (guidance().contains ("recovery procedure")) << guidance();
     pickPort (2);
@@ -382,8 +401,48 @@ TEST_F (UpdateScreen, AfterCompletedItWatchesTheDeviceRestartWithoutHoldingItBac
     ASSERT_TRUE (transferEnds());
     cantora.present = false;
     ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::didNotReturn; }));
+    EXPECT_FALSE (watch.isWatching());
     EXPECT_EQ (guidance(), completedWith (State::didNotReturn));
     EXPECT_FALSE (ports.getEvents().joinIntoString (",").contains ("refused")) << "the watch opens nothing";
+}
+
+TEST_F (UpdateScreen, TheRestartWatchFollowsTheDeviceNeverItsNameOrOneList)
+{
+    using State = RestartWatch::State;
+    auto& watch = screen->getRestartWatch();
+    watch.limitMilliseconds = 60000;
+    auto& cantora = ports.device (0);
+    cantora.identity = "usb 1-1 serial A";
+    ports.getOutputNames();
+
+    pickPort (1);
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    ASSERT_EQ (watch.getState(), State::waitingToLeave);
+
+    // A list on which it did not answer, or could not be identified, decides nothing.
+    cantora.unansweredLists = 1;
+    ASSERT_TRUE (pumpUntil ([&] { return cantora.unansweredLists == 0; }));
+    cantora.unidentifiedLists = 1;
+    ASSERT_TRUE (pumpUntil ([&] { return cantora.unidentifiedLists == 0; }));
+    const int listsBefore = ports.getNumListsTaken();
+    ASSERT_TRUE (pumpUntil ([&] { return ports.getNumListsTaken() > listsBefore; }));
+    EXPECT_EQ (watch.getState(), State::waitingToLeave) << "a missed list is no leave";
+
+    // It leaves, and a twin of its name (same socket, no serial) is plugged in: the twin is not the
+    // device coming back, and picking the device's entry again does not open the twin.
+    cantora.present = false;
+    auto& twin = ports.plugIn ("Cantora 2", "usb 1-1");
+    ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::away; }));
+    watch.limitMilliseconds = 1000;
+    ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::didNotReturn; }));
+
+    find<juce::ComboBox> (midi())->setSelectedId (1);
+    ASSERT_TRUE (
+        pumpUntil ([&] { return midi().getOpenProblem() == MidiPortList::OpenProblem::notPresent; }));
+    EXPECT_FALSE (midi().isConnected());
+    EXPECT_FALSE (twin.isOpen);
+    EXPECT_EQ (twin.getNumMessages(), 0u);
 }
 
 TEST_F (UpdateScreen, EveryGuidanceFitsItsRowWithTheScreensFont)

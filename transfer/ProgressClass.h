@@ -27,6 +27,9 @@ public:
     juce::String getStatus() const;
 
 protected:
+    /** The lock the status is written and read under; a subclass holds it to publish more with it. */
+    const juce::CriticalSection& getStatusLock() const noexcept { return statusLock; }
+
     /** Sends the change message while holding the message-thread lock; a lock not gained sends
         nothing. This one waits for the lock as long as it takes unless the calling thread is asked to
         exit; a transfer object takes it through its own long-lived lock. */

@@ -50,8 +50,18 @@ bool ProtocolBaseClass::isFailure (Outcome outcome) noexcept
 
 void ProtocolBaseClass::publish (Outcome newOutcome)
 {
+    // Thread crossing: the outcome and the status are written together by the transfer thread (and by
+    // startTransfer() on the message thread) under the status lock, which getPublished() reads them
+    // under; getOutcome() alone reads the atomic without it.
+    const juce::ScopedLock sl (getStatusLock());
     outcome = newOutcome;
     setStatus (statusText (newOutcome));
+}
+
+ProtocolBaseClass::Published ProtocolBaseClass::getPublished() const
+{
+    const juce::ScopedLock sl (getStatusLock());
+    return { outcome.load(), getStatus() };
 }
 
 void ProtocolBaseClass::broadcastUnderMessageThreadLock()

@@ -46,9 +46,18 @@ public:
         on any thread. */
     Outcome getOutcome() const noexcept { return outcome; }
 
+    /** The outcome and its status text, as published together. */
+    struct Published
+    {
+        Outcome outcome = Outcome::none;
+        juce::String status;
+    };
+
+    /** Reads both at once, so that a reader never finds an outcome beside an earlier status. */
+    Published getPublished() const;
+
 protected:
-    /** Records an outcome, then publishes its status text, so that a listener told of the text finds
-        the outcome too. */
+    /** Records an outcome and publishes its status text, both under the status lock. */
     void publish (Outcome newOutcome);
 
     /** On the transfer thread, through the thread's own lock: gives up when the thread is asked to

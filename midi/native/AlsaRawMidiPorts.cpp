@@ -339,9 +339,9 @@ AlsaRawMidiPorts::AlsaRawMidiPorts()
     snd_lib_error_set_handler (alsaLibraryError);
 }
 
-std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
+AlsaRawMidiPorts::Listing AlsaRawMidiPorts::listOutputs()
 {
-    std::vector<Output> found;
+    Listing found;
 
     snd_ctl_card_info_t* cardInfo = nullptr;
     snd_ctl_card_info_alloca (&cardInfo);
@@ -352,13 +352,22 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
     {
         const ControlHandle control (card);
 
+        // A card that does not answer (one coming or going) may hold the device picked.
         if (control.ctl == nullptr || snd_ctl_card_info (control.ctl, cardInfo) < 0)
+        {
+            found.complete = false;
             continue;
+        }
 
         // The device's place, which stays when it comes back under another card number and differs
         // between two devices of the same kind.
-        const auto device = soundCardIdentity ("/sys", card, snd_ctl_card_info_get_longname (cardInfo));
+        auto device = soundCardIdentity ("/sys", card, snd_ctl_card_info_get_longname (cardInfo));
         const bool usbMidi = std::string (snd_ctl_card_info_get_driver (cardInfo)) == "USB-Audio";
+
+        // A USB card whose place sysfs does not show yet (it is still being set up) is not identified
+        // at this moment: its sysfs path alone would not be the identity it had when it was listed.
+        if (usbMidi && device.rfind ("usb ", 0) != 0 && device.find (" at usb-") == std::string::npos)
+            device.clear();
 
         for (int number = -1; snd_ctl_rawmidi_next_device (control.ctl, &number) == 0 && number >= 0;)
         {
@@ -366,8 +375,12 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
             snd_rawmidi_info_set_subdevice (info, 0);
             snd_rawmidi_info_set_stream (info, SND_RAWMIDI_STREAM_OUTPUT);
 
-            if (snd_ctl_rawmidi_info (control.ctl, info) < 0)
-                continue; // an input-only device
+            // A device with no output stream answers -ENOENT; any other failure leaves it unknown.
+            if (const int result = snd_ctl_rawmidi_info (control.ctl, info); result < 0)
+            {
+                found.complete = found.complete && result == -ENOENT;
+                continue;
+            }
 
             const auto count = snd_rawmidi_info_get_subdevices_count (info);
 
@@ -376,13 +389,17 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
                 snd_rawmidi_info_set_subdevice (info, sub);
 
                 if (snd_ctl_rawmidi_info (control.ctl, info) < 0)
+                {
+                    found.complete = false;
                     continue;
+                }
 
-                found.push_back ({ { rawMidiAddress (card, number, static_cast<int> (sub)),
-                                     rawMidiPortBaseName (snd_rawmidi_info_get_name (info),
-                                                          snd_rawmidi_info_get_subdevice_name (info), count),
-                                     device },
-                                   usbMidi });
+                found.outputs.push_back (
+                    { { rawMidiAddress (card, number, static_cast<int> (sub)),
+                        rawMidiPortBaseName (snd_rawmidi_info_get_name (info),
+                                             snd_rawmidi_info_get_subdevice_name (info), count),
+                        device },
+                      usbMidi });
             }
         }
     }
@@ -390,9 +407,20 @@ std::vector<AlsaRawMidiPorts::Output> AlsaRawMidiPorts::listOutputs()
     return found;
 }
 
+PortScan AlsaRawMidiPorts::scanOf (const Listing& listing)
+{
+    PortScan scan;
+    scan.complete = listing.complete;
+
+    for (const auto& output : listing.outputs)
+        scan.ports.push_back (output.port);
+
+    return scan;
+}
+
 juce::StringArray AlsaRawMidiPorts::getOutputNames()
 {
-    outputs = listOutputs();
+    outputs = listOutputs().outputs;
     juce::StringArray names;
 
     for (const auto& output : outputs)
@@ -401,42 +429,35 @@ juce::StringArray AlsaRawMidiPorts::getOutputNames()
     return names;
 }
 
-int AlsaRawMidiPorts::findNow (int index, const std::vector<Output>& present) const
+PickedPort AlsaRawMidiPorts::describePort (int index)
 {
-    if (! juce::isPositiveAndBelow (index, static_cast<int> (outputs.size())))
-        return -1;
+    // A device plugged in again can come back under another card number, or under the same one (the
+    // kernel gives a new card the lowest free number, and an old card's number is free again once it
+    // has been taken off the list, even while a handle of it is still open), and another device can
+    // take the old number: the port is found again by its device, never by its address.
+    std::vector<ListedPort> ports;
 
-    // The device picked, wherever it is now: a device plugged in again can come back under another
-    // card number (the old one stays taken until its last handle has closed), and another device can
-    // take the old number.
-    const auto portsOf = [] (const std::vector<Output>& list)
-    {
-        std::vector<ListedPort> ports;
+    for (const auto& output : outputs)
+        ports.push_back (output.port);
 
-        for (const auto& output : list)
-            ports.push_back (output.port);
+    return describePick (ports, index < 0 ? ports.size() : static_cast<std::size_t> (index));
+}
 
-        return ports;
-    };
-
-    return findPickedPort (portsOf (outputs), static_cast<std::size_t> (index), portsOf (present));
+FoundPort AlsaRawMidiPorts::findDevice (const PickedPort& picked)
+{
+    return findPickedPort (picked, scanOf (listOutputs()));
 }
 
 MidiPortList::Opened AlsaRawMidiPorts::openOutput (int index)
 {
     const auto present = listOutputs();
-    const int found = findNow (index, present);
+    const auto found = findPickedPort (describePort (index), scanOf (present));
 
-    if (found < 0)
+    if (found.presence != Presence::present)
         return { nullptr, OpenProblem::notPresent };
 
-    const auto& output = present[static_cast<std::size_t> (found)];
+    const auto& output = present.outputs[static_cast<std::size_t> (found.index)];
     return openPort (output.port.address, output.usbMidi);
-}
-
-bool AlsaRawMidiPorts::isPresent (int index)
-{
-    return findNow (index, listOutputs()) >= 0;
 }
 
 MidiPortList& MidiPortList::getPlatformPorts()

@@ -20,7 +20,8 @@ public:
 
     juce::StringArray getOutputNames() override;
     Opened openOutput (int index) override;
-    bool isPresent (int index) override;
+    PickedPort describePort (int index) override;
+    FoundPort findDevice (const PickedPort& picked) override;
 
     /** How long the device must still be there after the last message before a transfer counts as
         delivered: longer than the kernel takes to notice an unplug behind a USB hub, whose status is
@@ -37,10 +38,16 @@ private:
         bool usbMidi = false; // the USB MIDI driver, whose drain shows transfers still in flight
     };
 
-    static std::vector<Output> listOutputs();
+    struct Listing
+    {
+        std::vector<Output> outputs;
+        bool complete = true; // false when a card did not answer
+    };
 
-    /** Where the device at this position of the last list is among the present ones; -1 if nowhere. */
-    int findNow (int index, const std::vector<Output>& present) const;
+    /** The outputs present. Opens each sound card's control device for a moment (never a MIDI port,
+        so a device is never held by it). */
+    static Listing listOutputs();
+    static PortScan scanOf (const Listing& listing);
 
     std::vector<Output> outputs; // the last list, in its order
 };

@@ -19,16 +19,25 @@ juce::String deviceName (UINT id)
     if (midiOutGetDevCapsW (id, &caps, sizeof (caps)) != MMSYSERR_NOERROR)
         return {};
 
-    return juce::String (caps.szPname);
+    // At most the field's 32 characters: a driver may fill it without a terminator.
+    std::size_t length = 0;
+
+    while (length < MAXPNAMELEN && caps.szPname[length] != 0)
+        ++length;
+
+    return juce::String (
+        juce::CharPointer_UTF16 (reinterpret_cast<const juce::CharPointer_UTF16::CharType*> (caps.szPname)),
+        length);
 }
 
-/** The device's Plug and Play interface path, which differs between two devices of the same kind and
-    stays with a device whatever number it has; empty when the driver gives none. */
-std::string deviceInterfacePath (UINT id)
+/** The Plug and Play interface path that the driver gives for a device number, or for an open handle;
+    empty when it gives none. Windows compares these paths without regard to case, and so does the
+    program: they are kept in upper case. */
+std::string deviceInterfacePath (HMIDIOUT device)
 {
-    // A device number stands for a handle in these two queries.
-    const auto device = reinterpret_cast<HMIDIOUT> (static_cast<UINT_PTR> (id));
-    ULONG bytes = 0;
+    // The size goes into 8 zeroed bytes: a driver that writes more than the 4 of a ULONG writes into
+    // the program's own variable, and a size that does not fit 32 bits is no answer.
+    std::uint64_t bytes = 0;
 
     // A path is at most 32,767 characters: a larger size is no answer.
     if (midiOutMessage (device, DRV_QUERYDEVICEINTERFACESIZE, reinterpret_cast<DWORD_PTR> (&bytes), 0) !=
@@ -36,27 +45,43 @@ std::string deviceInterfacePath (UINT id)
         bytes < sizeof (WCHAR) || bytes > 32768 * sizeof (WCHAR))
         return {};
 
-    // One character more than asked for, so that a path the driver did not end still ends.
-    std::vector<WCHAR> path (bytes / sizeof (WCHAR) + 1, 0);
+    // Room for every byte the driver may write (an odd size included), and one character more, which
+    // the program ends the path with after the query, whatever the driver wrote.
+    std::vector<WCHAR> path (static_cast<std::size_t> ((bytes + 1) / sizeof (WCHAR)) + 1, 0);
 
-    if (midiOutMessage (device, DRV_QUERYDEVICEINTERFACE, reinterpret_cast<DWORD_PTR> (path.data()), bytes) !=
-        MMSYSERR_NOERROR)
+    if (midiOutMessage (device, DRV_QUERYDEVICEINTERFACE, reinterpret_cast<DWORD_PTR> (path.data()),
+                        static_cast<DWORD_PTR> (bytes)) != MMSYSERR_NOERROR)
         return {};
 
-    return juce::String (path.data()).toStdString();
+    path.back() = 0;
+    return juce::String (juce::CharPointer_UTF16 (
+                             reinterpret_cast<const juce::CharPointer_UTF16::CharType*> (path.data())))
+        .toUpperCase()
+        .toStdString();
+}
+
+std::string deviceInterfacePath (UINT id)
+{
+    // A device number stands for a handle in these two queries.
+    return deviceInterfacePath (reinterpret_cast<HMIDIOUT> (static_cast<UINT_PTR> (id)));
 }
 
 /** The outputs present, in the order of their device numbers. A number whose device answers nothing
-    (gone since Windows counted it) is left out. */
-std::vector<ListedPort> presentPorts()
+    (gone since Windows counted it, or a driver that failed this once) is left out, and the list is
+    then not complete. */
+PortScan presentPorts()
 {
-    std::vector<ListedPort> ports;
+    PortScan scan;
 
     for (UINT id = 0, count = midiOutGetNumDevs(); id < count; ++id)
+    {
         if (const auto name = deviceName (id); name.isNotEmpty())
-            ports.push_back ({ std::to_string (id), name.toStdString(), deviceInterfacePath (id) });
+            scan.ports.push_back ({ std::to_string (id), name.toStdString(), deviceInterfacePath (id) });
+        else
+            scan.complete = false;
+    }
 
-    return ports;
+    return scan;
 }
 
 /** What an open output owns: its handle, its one header with the bytes it points at, the event the
@@ -99,12 +124,10 @@ struct OpenOutput
 class WinMidiPort : public MidiOutputPort, private LongMessageOutput
 {
 public:
-    /** The list the port was picked from, and its place there, tell its device among those present. */
-    WinMidiPort (std::unique_ptr<OpenOutput> outputToUse, std::vector<ListedPort> listedToUse,
-                 std::size_t pickedToUse)
+    /** What was picked tells its device among those present. */
+    WinMidiPort (std::unique_ptr<OpenOutput> outputToUse, PickedPort pickedToUse)
         : output (std::move (outputToUse))
-        , listed (std::move (listedToUse))
-        , picked (pickedToUse)
+        , picked (std::move (pickedToUse))
     {
     }
 
@@ -186,20 +209,34 @@ private:
         return result;
     }
 
-    // Thread crossing: called on the sending thread. It reads only the port's own copy of the list it
-    // was picked from, never the port list's, which the message thread replaces with each new list.
-    bool isPresent() override { return findPickedPort (listed, picked, presentPorts()) >= 0; }
+    // Thread crossing: called on the sending thread. It reads only the port's own copy of what was
+    // picked, never the port list's, which the message thread replaces with each new list. A device
+    // that cannot be told apart at this moment is not proven there.
+    bool isPresent() override
+    {
+        return findPickedPort (picked, presentPorts()).presence == Presence::present;
+    }
 
     std::unique_ptr<OpenOutput> output;
-    const std::vector<ListedPort> listed;
-    const std::size_t picked;
+    const PickedPort picked;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiPort)
 };
 
+/** The path of the device behind an open handle: asked of the handle itself, or where a driver does
+    not take the query on a handle, of the number the handle was opened with. */
+std::string openedDevicePath (HMIDIOUT handle)
+{
+    if (auto path = deviceInterfacePath (handle); ! path.empty())
+        return path;
+
+    UINT id = 0;
+    return midiOutGetID (handle, &id) == MMSYSERR_NOERROR ? deviceInterfacePath (id) : std::string();
+}
+
 /** Opens a device for output. One that is busy is tried again for a moment: the last handle of it may
     still be closing on its own thread. */
-MidiPortList::Opened openDevice (UINT id, const std::vector<ListedPort>& listed, std::size_t picked)
+MidiPortList::Opened openDevice (UINT id, const PickedPort& picked)
 {
     auto output = std::make_unique<OpenOutput>();
     output->driverEvent = CreateEventW (nullptr, FALSE, FALSE, nullptr);
@@ -243,13 +280,22 @@ MidiPortList::Opened openDevice (UINT id, const std::vector<ListedPort>& listed,
         }
     }
 
-    return { std::make_unique<WinMidiPort> (std::move (output), listed, picked) };
+    // Another device may have taken the number between the listing and the open: the handle's own path
+    // must be the device's before anything is sent to it.
+    if (picked.identified && openedDevicePath (output->handle) != picked.port.device)
+    {
+        output->close();
+        output->handle = nullptr;
+        return { nullptr, MidiPortList::OpenProblem::notPresent };
+    }
+
+    return { std::make_unique<WinMidiPort> (std::move (output), picked) };
 }
 } // namespace
 
 juce::StringArray WinMidiPorts::getOutputNames()
 {
-    listed = presentPorts();
+    listed = presentPorts().ports;
     juce::StringArray names;
 
     for (const auto& port : listed)
@@ -258,31 +304,29 @@ juce::StringArray WinMidiPorts::getOutputNames()
     return names;
 }
 
-int WinMidiPorts::findNow (int index, const std::vector<ListedPort>& present) const
+PickedPort WinMidiPorts::describePort (int index)
 {
-    if (! juce::isPositiveAndBelow (index, static_cast<int> (listed.size())))
-        return -1;
+    // Device numbers move when a device comes or goes: the device picked is found wherever it is now,
+    // and never another of the same name that has taken its number.
+    return describePick (listed, index < 0 ? listed.size() : static_cast<std::size_t> (index));
+}
 
-    // Device numbers move when a device comes or goes: the device picked, wherever it is now, and never
-    // another of the same name that has taken its number.
-    return findPickedPort (listed, static_cast<std::size_t> (index), present);
+FoundPort WinMidiPorts::findDevice (const PickedPort& picked)
+{
+    return findPickedPort (picked, presentPorts());
 }
 
 MidiPortList::Opened WinMidiPorts::openOutput (int index)
 {
+    const auto picked = describePort (index);
     const auto present = presentPorts();
-    const int found = findNow (index, present);
+    const auto found = findPickedPort (picked, present);
 
-    if (found < 0)
+    if (found.presence != Presence::present)
         return { nullptr, OpenProblem::notPresent };
 
-    const auto id = std::stoul (present[static_cast<std::size_t> (found)].address);
-    return openDevice (static_cast<UINT> (id), listed, static_cast<std::size_t> (index));
-}
-
-bool WinMidiPorts::isPresent (int index)
-{
-    return findNow (index, presentPorts()) >= 0;
+    const auto id = std::stoul (present.ports[static_cast<std::size_t> (found.index)].address);
+    return openDevice (static_cast<UINT> (id), picked);
 }
 
 MidiPortList& MidiPortList::getPlatformPorts()

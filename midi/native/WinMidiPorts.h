@@ -16,15 +16,13 @@ class WinMidiPorts : public MidiPortList
 public:
     juce::StringArray getOutputNames() override;
     Opened openOutput (int index) override;
-    bool isPresent (int index) override;
+    PickedPort describePort (int index) override;
+    FoundPort findDevice (const PickedPort& picked) override;
 
     /** How long the device must still be listed after the last message before a transfer counts as
         delivered: the time Windows takes to take an unplugged device off its list, with a margin. */
     static constexpr int confirmationMilliseconds = 500;
 
 private:
-    /** Where the device at this position of the last list is among the ports present, or -1. */
-    int findNow (int index, const std::vector<ListedPort>& present) const;
-
     std::vector<ListedPort> listed; // the last list, in the order of the device numbers
 };

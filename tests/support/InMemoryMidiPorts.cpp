@@ -130,8 +130,9 @@ InMemoryMidiPorts::InMemoryMidiPorts (juce::StringArray names)
     {
         devices.push_back (std::make_unique<Device>());
         devices.back()->name = name;
-        listed.push_back (devices.back().get());
     }
+
+    getOutputNames();
 }
 
 std::vector<InMemoryMidiPorts::Message> InMemoryMidiPorts::Device::getMessages() const
@@ -157,29 +158,75 @@ juce::StringArray InMemoryMidiPorts::getEvents() const
     return events;
 }
 
+InMemoryMidiPorts::Device& InMemoryMidiPorts::plugIn (const juce::String& name, const std::string& identity)
+{
+    devices.push_back (std::make_unique<Device>());
+    devices.back()->name = name;
+    devices.back()->identity = identity;
+    return *devices.back();
+}
+
+PortScan InMemoryMidiPorts::scanNow()
+{
+    PortScan scan;
+    ++numListsTaken;
+
+    for (size_t i = 0; i < devices.size(); ++i)
+    {
+        auto& d = *devices[i];
+
+        if (! d.present)
+            continue;
+
+        if (d.unansweredLists > 0)
+        {
+            --d.unansweredLists;
+            scan.complete = false;
+            continue;
+        }
+
+        const bool identified = d.unidentifiedLists <= 0;
+
+        if (! identified)
+            --d.unidentifiedLists;
+
+        scan.ports.push_back (
+            { std::to_string (i), d.name.toStdString(), identified ? d.identity : std::string() });
+    }
+
+    return scan;
+}
+
 juce::StringArray InMemoryMidiPorts::getOutputNames()
 {
+    listed = scanNow().ports;
     juce::StringArray names;
-    listed.clear();
 
-    for (const auto& d : devices)
-    {
-        if (d->present)
-        {
-            names.add (d->name);
-            listed.push_back (d.get());
-        }
-    }
+    for (const auto& port : listed)
+        names.add (juce::String (port.name));
 
     return names;
 }
 
+PickedPort InMemoryMidiPorts::describePort (int index)
+{
+    return describePick (listed, index < 0 ? listed.size() : (size_t) index);
+}
+
+FoundPort InMemoryMidiPorts::findDevice (const PickedPort& picked)
+{
+    return findPickedPort (picked, scanNow());
+}
+
 MidiPortList::Opened InMemoryMidiPorts::openOutput (int index)
 {
-    if (! juce::isPositiveAndBelow (index, (int) listed.size()) || ! listed[(size_t) index]->present)
+    const auto present = scanNow();
+    const auto found = findPickedPort (describePort (index), present);
+
+    if (found.presence != Presence::present)
         return { nullptr, OpenProblem::notPresent };
 
-    auto& d = *listed[(size_t) index];
+    auto& d = *devices[(size_t) std::stoul (present.ports[(size_t) found.index].address)];
 
     if (d.refuseOpen || d.inUse || d.notAllowed)
     {
@@ -192,11 +239,6 @@ MidiPortList::Opened InMemoryMidiPorts::openOutput (int index)
     }
 
     return { std::make_unique<Port> (*this, d) };
-}
-
-bool InMemoryMidiPorts::isPresent (int index)
-{
-    return juce::isPositiveAndBelow (index, (int) listed.size()) && listed[(size_t) index]->present;
 }
 
 void InMemoryMidiPorts::logEvent (const juce::String& event)

@@ -26,10 +26,15 @@ public:
     struct Device
     {
         juce::String name;
-        std::atomic<bool> refuseOpen { false }; // the open fails
-        std::atomic<bool> inUse { false };      // the open finds the port held by another program
-        std::atomic<bool> notAllowed { false }; // the open is refused to this user
-        std::atomic<bool> present { true };     // false: neither listed nor found when opened
+        // What names the device where the platform tells it; empty for none. Set by the test on the
+        // message thread, where lists are taken.
+        std::string identity;
+        std::atomic<int> unansweredLists { 0 };   // the next lists taken leave it out, incomplete
+        std::atomic<int> unidentifiedLists { 0 }; // the next lists taken list it without its identity
+        std::atomic<bool> refuseOpen { false };   // the open fails
+        std::atomic<bool> inUse { false };        // the open finds the port held by another program
+        std::atomic<bool> notAllowed { false };   // the open is refused to this user
+        std::atomic<bool> present { true };       // false: neither listed nor found when opened
         std::atomic<bool> gone { false };
         // The device stops taking data after this many messages: later sends, and the check after the
         // last message, fail as stalled.
@@ -87,6 +92,9 @@ public:
 
     Device& device (int index) { return *devices[(size_t) index]; }
 
+    /** A device plugged in after the ports were made, present from now on. On the message thread. */
+    Device& plugIn (const juce::String& name, const std::string& identity);
+
     /** Every open and close, in order, as "open NAME" and "close NAME" ("closed during a send to
         NAME" when a send was held at the time). */
     juce::StringArray getEvents() const;
@@ -94,15 +102,23 @@ public:
     /** Lists the devices present; openOutput indexes this list. */
     juce::StringArray getOutputNames() override;
     Opened openOutput (int index) override;
-    bool isPresent (int index) override;
+    PickedPort describePort (int index) override;
+    FoundPort findDevice (const PickedPort& picked) override;
+
+    /** How many lists have been taken since the ports were made (the chooser's and each look). */
+    int getNumListsTaken() const { return numListsTaken; }
 
 private:
     class Port;
 
+    /** The devices present now, each at its index among all devices as its address. */
+    PortScan scanNow();
+
     void logEvent (const juce::String& event);
 
     std::vector<std::unique_ptr<Device>> devices;
-    std::vector<Device*> listed; // the last list taken
+    std::vector<ListedPort> listed; // the last list taken
+    std::atomic<int> numListsTaken { 0 };
     mutable std::mutex eventLock;
     juce::StringArray events; // guarded by eventLock
 };

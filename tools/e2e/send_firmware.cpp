@@ -75,7 +75,8 @@ public:
 
     juce::StringArray getOutputNames() override { return inner.getOutputNames(); }
 
-    bool isPresent (int index) override { return inner.isPresent (index); }
+    PickedPort describePort (int index) override { return inner.describePort (index); }
+    FoundPort findDevice (const PickedPort& picked) override { return inner.findDevice (picked); }
 
     Opened openOutput (int index) override
     {
@@ -238,9 +239,10 @@ private:
 
     void changeListenerCallback (juce::ChangeBroadcaster*) override
     {
-        const auto status = transfer->protocol->getStatus();
+        const auto published = transfer->protocol->getPublished();
+        const auto& status = published.status;
 
-        if (closeRequested > 0 || transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::uploading ||
+        if (closeRequested > 0 || published.outcome == ProtocolBaseClass::Outcome::uploading ||
             status == shownStatus)
             return;
 
@@ -256,11 +258,10 @@ private:
         printGuidance();
         std::fflush (stdout);
 
-        if (options.watchRestartMs >= 0 &&
-            transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::completed)
+        if (options.watchRestartMs >= 0 && published.outcome == ProtocolBaseClass::Outcome::completed)
         {
             restartWatch.limitMilliseconds = options.watchRestartMs;
-            restartWatch.watch (transfer->chooser.getOpenPortIndex());
+            restartWatch.watch (transfer->chooser.getOpenDevice());
         }
 
         startTimer (1);
@@ -282,6 +283,10 @@ private:
 
     void restartWatchChanged()
     {
+        // As the update screen does: a device seen to leave has its dead port let go.
+        if (restartWatch.getState() == RestartWatch::State::away)
+            transfer->chooser.releasePort();
+
         printGuidance();
 
         using State = RestartWatch::State;
