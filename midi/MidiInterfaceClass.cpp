@@ -186,32 +186,7 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
 
     if (id >= 1 && id <= numOutputs)
     {
-        {
-            const juce::ScopedLock sl (portLock);
-            midiOutput = nullptr; // the old port is closed before the new one opens
-            portState = PortResult::ok;
-            stalled = false;
-            openDevice = ports.describePort (id - 1);
-            auto opened = ports.openOutput (id - 1);
-            midiOutput = std::move (opened.port);
-            openProblem = midiOutput != nullptr ? MidiPortList::OpenProblem::none
-                          : opened.problem != MidiPortList::OpenProblem::none
-                              ? opened.problem
-                              : MidiPortList::OpenProblem::failed;
-            openErrorText = opened.errorText;
-        }
-
-        // A port that did not open: back to "(Disconnected)", so that picking it again tries again
-        // (the selector announces no pick of the entry it already shows). A device that is gone, or
-        // can no longer be told from another of its name, is looked for in a list taken anew.
-        if (openProblem == MidiPortList::OpenProblem::notPresent)
-        {
-            takePortList();
-            fillSelector();
-        }
-
-        if (midiOutput == nullptr)
-            outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
+        openPortOf (id);
     }
     else if (id == numOutputs + 1)
     {
@@ -227,4 +202,44 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
     }
 
     sendChangeMessage();
+}
+
+void MidiInterfaceClass::reopenPort()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (const int index = getOpenPortIndex(); index >= 0)
+    {
+        openPortOf (index + 1);
+        sendChangeMessage();
+    }
+}
+
+void MidiInterfaceClass::openPortOf (int id)
+{
+    {
+        const juce::ScopedLock sl (portLock);
+        midiOutput = nullptr; // the old port is closed before the new one opens
+        portState = PortResult::ok;
+        stalled = false;
+        openDevice = ports.describePort (id - 1);
+        auto opened = ports.openOutput (id - 1);
+        midiOutput = std::move (opened.port);
+        openProblem = midiOutput != nullptr                               ? MidiPortList::OpenProblem::none
+                      : opened.problem != MidiPortList::OpenProblem::none ? opened.problem
+                                                                          : MidiPortList::OpenProblem::failed;
+        openErrorText = opened.errorText;
+    }
+
+    // A port that did not open: back to "(Disconnected)", so that picking it again tries again (the
+    // selector announces no pick of the entry it already shows). A device that is gone, or can no
+    // longer be told from another of its name, is looked for in a list taken anew.
+    if (openProblem == MidiPortList::OpenProblem::notPresent)
+    {
+        takePortList();
+        fillSelector();
+    }
+
+    if (midiOutput == nullptr)
+        outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
 }

@@ -39,6 +39,11 @@ public:
         opens it anew. */
     void releasePort();
 
+    /** Closes the port open now and opens the device picked for it anew, as picking its entry again
+        would: after an update the device restarts, and the handle from before may be dead even where
+        the device was not seen to leave. Nothing happens when no port is open. */
+    void reopenPort();
+
     /** For an open that failed for another reason: the system's own words, if it gave any. */
     const juce::String& getOpenErrorText() const noexcept { return openErrorText; }
 
@@ -47,6 +52,9 @@ public:
 private:
     void comboBoxChanged (juce::ComboBox* changedBox) override;
     void handleAsyncUpdate() override;
+
+    /** Opens the port of the entry with this ID, closing the one open first. */
+    void openPortOf (int id);
 
     /** Takes the list of the ports present. */
     void takePortList();

@@ -184,6 +184,11 @@ void ContentComp::buttonClicked (juce::Button* button)
 
     if (button == updateButton.get())
     {
+        // A completed update makes the device restart, which can leave the port open before it dead
+        // even where the watch did not see it go: the device picked is opened anew first.
+        if (protocol->getOutcome() == ProtocolBaseClass::Outcome::completed && ! protocol->isThreadRunning())
+            midiInterface->reopenPort();
+
         if (midiInterface->isConnected())
         {
             restartWatch->stop();

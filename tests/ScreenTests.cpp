@@ -385,6 +385,14 @@ TEST_F (UpdateScreen, AfterCompletedItWatchesTheDeviceRestartWithoutHoldingItBac
     expectImageReceived (2696);
     expectDone();
 
+    // A restart too quick for the watch leaves the port dead all the same: update again opens the
+    // device anew instead of failing on it.
+    ++cantora.restarts;
+    pressUpdate();
+    ASSERT_TRUE (transferEnds());
+    expectImageReceived (2 * 2696);
+    expectDone();
+
     // Never leaves: after the limit (shortened here from two minutes) the watch stops taking the list
     // and the line says what to do; a pick ends the watch.
     watch.limitMilliseconds = 1000;

@@ -10,6 +10,7 @@ public:
     Port (InMemoryMidiPorts& ownerToUse, Device& deviceToUse)
         : owner (ownerToUse)
         , device (deviceToUse)
+        , restartsAtOpen (deviceToUse.restarts.load())
     {
         device.isOpen = true;
         owner.logEvent ("open " + device.name);
@@ -26,7 +27,7 @@ public:
         if (device.goesAwayAfter >= 0 && (long) device.numMessages >= device.goesAwayAfter)
             device.gone = true;
 
-        if (device.gone)
+        if (device.gone || device.restarts != restartsAtOpen)
             return PortResult::failed;
 
         if (device.hasStopped())
@@ -78,6 +79,7 @@ public:
 private:
     InMemoryMidiPorts& owner;
     Device& device;
+    const int restartsAtOpen; // a port opened before the device last restarted is dead
 };
 
 void InMemoryMidiPorts::Device::holdBeforeMessage (long index)

@@ -36,6 +36,7 @@ public:
         std::atomic<bool> notAllowed { false };   // the open is refused to this user
         std::atomic<bool> present { true };       // false: neither listed nor found when opened
         std::atomic<bool> gone { false };
+        std::atomic<int> restarts { 0 }; // each restart leaves the ports opened before it dead
         // The device stops taking data after this many messages: later sends, and the check after the
         // last message, fail as stalled.
         std::atomic<long> stopsTakingDataAfter { -1 };
