@@ -1,12 +1,13 @@
 // Sends the carried firmware image the way the program does, without a window: the real port chooser
 // and transfer object, on the first port whose name contains the text given (the name or the
 // address). Options play a user's bad day on the emulated device: an unplug at a chosen message, a
-// port that vanishes between listing and opening, a close after an unplug or on a signal, and a retry
-// on the same entry of the chooser.
+// port that vanishes between listing and opening, a close after an unplug or on a signal, a retry
+// on the same entry of the chooser, and an update pressed again after the device has restarted.
 //
 //   send_firmware [--udc FILE] [--unplug-at N] [--unplug-delay-us D] [--unplug-before-open]
 //                 [--close-after-unplug-ms MS] [--close-on-signal] [--retry-when FILE]
-//                 [--watch-restart-ms MS] PORT_NAME_PART
+//                 [--watch-restart-ms MS] [--update-while-away] [--update-again-when FILE]
+//                 PORT_NAME_PART
 //
 // --udc names the gadget's UDC file, where writing an empty line unplugs the device.
 // --unplug-at N unplugs D microseconds after message N (counted from 0) has been handed to the port.
@@ -16,12 +17,19 @@
 // once more.
 // --watch-restart-ms watches, after "Update completed", for the device to leave and come back, as the
 // update screen does, with MS as the limit of each wait, and ends once the watch has an answer.
+// --update-while-away presses update, as the update button does, once the watch has seen the device
+// leave: with the port let go, the chooser is at "(Disconnected)" and nothing may be sent.
+// --update-again-when waits, once the watch says the device has restarted, until FILE exists, then
+// picks the same entry again (the chooser went back to "(Disconnected)" when the device left) and
+// starts another transfer; the run ends with that transfer.
 //
 // Prints the ports found, "UNPLUG ..." when it unplugs, a line "RESULT status=... ms=... t_ms=..." for
 // each transfer (t_ms on the monotonic clock), "GUIDANCE text" whenever the screen's guidance line
-// would change, and "EXIT ..." at the end; a port that does not open
-// gives "RESULT status="the port did not open" reason=..." and the ports listed then. Exits 0 only
-// when the last transfer completed, or, with a close, when the close ended everything.
+// would change, "PICKED ..." with what a pick that opened was told apart by, "WATCH state=N" for each
+// state of the restart watch (in the order of RestartWatch::State), "UPDATE connected=..." for each
+// press of update, and "EXIT ..." at the end; a port that does not open gives "RESULT status="the
+// port did not open" reason=..." and the ports listed then. Exits 0 only when the last transfer
+// completed, or, with a close, when the close ended everything.
 
 #include "midi/RestartWatch.h"
 #include "screens/Guidance.h"
@@ -32,8 +40,10 @@
 #include <pthread.h>
 #include <execinfo.h>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -44,8 +54,8 @@ double now()
 
 struct Options
 {
-    bool unplugBeforeOpen = false, closeOnSignal = false;
-    juce::String udc, retryFile, portName;
+    bool unplugBeforeOpen = false, closeOnSignal = false, updateWhileAway = false;
+    juce::String udc, retryFile, updateAgainFile, portName;
     long unplugAt = -1;
     int unplugDelayUs = 0, closeAfterUnplugMs = -1, watchRestartMs = -1;
 };
@@ -147,7 +157,7 @@ private:
 };
 
 /** Drives the transfers from the message loop. Nothing polls while a transfer runs (the program has
-    no timers either): the end is seen by the status change, and only a wait for the retry file ticks. */
+    no timers either): the end is seen by the status change, and only a wait for a cue file ticks. */
 class Sender : private juce::Timer, private juce::ChangeListener
 {
 public:
@@ -185,7 +195,8 @@ public:
                 juce::Thread::sleep (10);
         }
 
-        pickPort();
+        if (pickEntry())
+            startOnOpenPort();
     }
 
     ~Sender() override
@@ -198,11 +209,20 @@ public:
     double closeRequested = 0;
 
 private:
-    void pickPort()
+    juce::ComboBox* selector()
     {
         for (auto* child : transfer->chooser.getChildren())
             if (auto* box = dynamic_cast<juce::ComboBox*> (child))
-                box->setSelectedId (portId, juce::sendNotificationSync);
+                return box;
+
+        return nullptr;
+    }
+
+    /** Picks the entry of the port asked for in the chooser; true when its port opened. */
+    bool pickEntry()
+    {
+        if (auto* box = selector())
+            box->setSelectedId (portId, juce::sendNotificationSync);
 
         if (! transfer->chooser.isConnected())
         {
@@ -216,14 +236,57 @@ private:
                     std::printf ("listed now: %s\n", box->getItemText (i).toRawUTF8());
 
             printGuidance();
+            exitCode = 1;
             finish ({});
-            return;
+            return false;
         }
 
+        const auto picked = transfer->chooser.getOpenDevice();
+        std::printf ("PICKED entry=%d listed_at=%s identified=%d device=\"%s\"\n", portId,
+                     picked.port.address.c_str(), picked.identified ? 1 : 0, picked.port.device.c_str());
+        return true;
+    }
+
+    void startOnOpenPort()
+    {
+        shownStatus = {};
         ports.messages = 0;
         ports.confirmMs = 0;
         startTime = now();
         transfer->protocol->startTransfer();
+    }
+
+    /** What the update button does: after a completed update the device picked is opened anew (its
+        port from before a restart may be dead); then the watch of the last update ends and a transfer
+        starts on the port open, and with none open nothing is sent (the window asks for a device).
+        True when a transfer started. */
+    bool pressUpdate()
+    {
+        if (transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::completed &&
+            ! transfer->protocol->isThreadRunning())
+            transfer->chooser.reopenPort();
+
+        const bool connected = transfer->chooser.isConnected();
+        auto* box = selector();
+        std::printf ("UPDATE connected=%d shown=\"%s\" t_ms=%.1f\n", connected ? 1 : 0,
+                     box != nullptr ? box->getText().toRawUTF8() : "", now());
+        std::fflush (stdout);
+
+        if (connected)
+        {
+            restartWatch.stop();
+            startOnOpenPort();
+        }
+
+        return connected;
+    }
+
+    /** Waits until this file exists, the test machine's cue for the user's next step, then takes it. */
+    void whenFileExists (const juce::String& file, std::function<void()> step)
+    {
+        cueFile = file;
+        nextStep = std::move (step);
+        startTimer (10);
     }
 
     // On the unplugging thread.
@@ -292,6 +355,30 @@ private:
         using State = RestartWatch::State;
         const auto state = restartWatch.getState();
         std::printf ("WATCH state=%d t_ms=%.1f\n", static_cast<int> (state), now());
+        std::fflush (stdout);
+
+        if (state == State::away && options.updateWhileAway)
+            pressUpdate();
+
+        // Back from its restart: the user picks the device again, as the chooser let go of it, and
+        // presses update once more. The watch ends with the pick, as on the update screen.
+        if (state == State::restarted && options.updateAgainFile.isNotEmpty() && ! updatingAgain)
+        {
+            updatingAgain = true;
+            whenFileExists (options.updateAgainFile,
+                            [this]
+                            {
+                                restartWatch.stop();
+
+                                // Not sent: nothing more will happen.
+                                if (pickEntry() && ! pressUpdate())
+                                {
+                                    exitCode = 1;
+                                    finish ({});
+                                }
+                            });
+            return;
+        }
 
         // The watch's answer is the last line: stopping it would change the line back.
         if (state == State::restarted || state == State::didNotLeave || state == State::didNotReturn)
@@ -303,14 +390,14 @@ private:
         if (transfer->protocol->isThreadRunning())
             return;
 
-        if (waitingForRetry)
+        if (cueFile.isNotEmpty())
         {
-            if (juce::File (options.retryFile).exists())
+            if (juce::File (cueFile).exists())
             {
                 stopTimer();
-                waitingForRetry = false;
-                shownStatus = {};
-                pickPort();
+                cueFile = {};
+                const auto step = std::exchange (nextStep, nullptr);
+                step();
             }
 
             return;
@@ -323,6 +410,14 @@ private:
         if (options.closeAfterUnplugMs >= 0)
             return;
 
+        // The update pressed again after a restart ends the run.
+        if (completed && updatingAgain)
+        {
+            exitCode = 0;
+            finish ({});
+            return;
+        }
+
         // A restart watch ends the run once it has its answer.
         if (completed && restartWatch.getState() != RestartWatch::State::off)
         {
@@ -332,9 +427,14 @@ private:
 
         if (! completed && options.retryFile.isNotEmpty() && ! retried)
         {
-            retried = waitingForRetry = true;
+            retried = true;
             ports.unplugTime = 0;
-            startTimer (10);
+            whenFileExists (options.retryFile,
+                            [this]
+                            {
+                                if (pickEntry())
+                                    startOnOpenPort();
+                            });
             return;
         }
 
@@ -371,8 +471,9 @@ private:
     std::unique_ptr<StandaloneTransfer> transfer;
     int portId = 0;
     double startTime = 0;
-    juce::String shownStatus, shownGuidance;
-    bool retried = false, waitingForRetry = false;
+    juce::String shownStatus, shownGuidance, cueFile;
+    std::function<void()> nextStep; // taken once cueFile exists
+    bool retried = false, updatingAgain = false;
     RestartWatch restartWatch { ports, [this] { restartWatchChanged(); } };
 };
 
@@ -408,13 +509,19 @@ bool parse (int argc, char** argv, Options& o)
             o.retryFile = argv[++i];
         else if (arg == "--watch-restart-ms" && hasValue)
             o.watchRestartMs = juce::String (argv[++i]).getIntValue();
+        else if (arg == "--update-while-away")
+            o.updateWhileAway = true;
+        else if (arg == "--update-again-when" && hasValue)
+            o.updateAgainFile = argv[++i];
         else if (o.portName.isEmpty() && ! arg.startsWith ("--"))
             o.portName = arg;
         else
             return false;
     }
 
-    return o.portName.isNotEmpty() && (o.udc.isNotEmpty() || (o.unplugAt < 0 && ! o.unplugBeforeOpen));
+    const bool watchAsked = o.watchRestartMs >= 0 || (! o.updateWhileAway && o.updateAgainFile.isEmpty());
+    return o.portName.isNotEmpty() && (o.udc.isNotEmpty() || (o.unplugAt < 0 && ! o.unplugBeforeOpen)) &&
+           watchAsked;
 }
 } // namespace
 
