@@ -31,7 +31,7 @@ ifneq ($(SOURCE_DATE_EPOCH),)
 endif
 
 .PHONY: all deps configure build run test lint sanitize bench screenshot e2e fuzz windows package release \
-        reproducible clean
+        signing-check reproducible clean
 
 all: build
 
@@ -112,6 +112,11 @@ package:
 # the files without the checks.
 release:
 	@tools/release/release.sh $(RELEASE_ARGS)
+
+# make release signed with keys made for the run alone, and the signatures checked, a changed byte
+# included (what CI runs in place of an unsigned make release).
+signing-check:
+	@tools/release/check-signing.sh
 
 # The release files built twice, from two clones of the last commit at different paths and times, and
 # compared byte for byte.

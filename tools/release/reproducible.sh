@@ -3,7 +3,8 @@
 # fresh clone of the last commit (the committed state only: changes not committed are not built) at a
 # path of another length, run one after the other (so at different times), in another time zone and
 # with another umask, and makes its files as make release does, without the checks (--files-only);
-# each sets SOURCE_DATE_EPOCH itself, as any clone's make does. FIRMWARE_SYX, when given, is given to
+# each sets SOURCE_DATE_EPOCH itself, as any clone's make does. Both are unsigned, whatever keys the
+# environment names (make signing-check shows that a signed file differs only by its signature). FIRMWARE_SYX, when given, is given to
 # both. On a difference it names the file and where it first differs (diffoscope when the machine has
 # it, cmp and tools/release/first-difference.py otherwise) and keeps both builds' files in
 # build-reproducible/. Exit code 0 only when every file is the same.
@@ -33,7 +34,8 @@ build() {
     step "Build $1: commit $commit in $2, TZ=$3, umask $4"
     start=$(date +%s)
     git clone -q "$top" "$2"
-    if ! (cd "$2" && umask "$4" && env -u SOURCE_DATE_EPOCH -u MAKEFLAGS -u MAKELEVEL -u MFLAGS TZ="$3" \
+    if ! (cd "$2" && umask "$4" && env -u SOURCE_DATE_EPOCH -u MAKEFLAGS -u MAKELEVEL -u MFLAGS \
+                  -u SIGN_CERT -u SIGN_KEY -u SIGN_TIMESTAMP_URL -u GPG_KEY TZ="$3" \
               make --no-print-directory release RELEASE_ARGS=--files-only FIRMWARE_SYX="$image") > "$log" 2>&1; then
         failure_logs=("60:$log:build $1's log")
         fail "build $1 did not finish"

@@ -7,9 +7,14 @@
 # The same commit gives the same files: every date in them is the commit's (SOURCE_DATE_EPOCH, which
 # the Makefile sets), the zip's entries are sorted with fixed permissions, and the installer's product
 # code is a name-based UUID of the version.
+# With SIGN_CERT and SIGN_KEY (tools/lib/sign.sh) the program is signed before it goes into the
+# installer and the zip, and the installer is signed too; BUILD/installer/unsigned.msi keeps the
+# installer as it was before its own signature.
 set -euo pipefail
 # shellcheck source=tools/lib/common.sh
 source "$(dirname "$0")/../lib/common.sh"
+# shellcheck source=tools/lib/sign.sh
+source "$(dirname "$0")/../lib/sign.sh"
 
 program=$1
 out=$2
@@ -24,7 +29,13 @@ stage=$out/installer
 base=$CANTORA_WINDOWS_NAME
 exe="$CANTORA_PRODUCT_NAME.exe"
 rm -rf "$dist" "$stage" && mkdir -p "$dist" "$stage"
-cp "$program" "$stage/$exe"
+if authenticode_wanted; then
+    signing_preflight > /dev/null
+    sign_authenticode "$program" "$stage/$exe" "$CANTORA_PRODUCT_NAME"
+    program=$stage/$exe
+else
+    cp "$program" "$stage/$exe"
+fi
 cp LICENSE "$stage/LICENSE.txt"
 cp "$(dirname "$CANTORA_FACTS")/resources/cantora2-updater.ico" resources/cantora2-updater.wxs "$stage/"
 {
@@ -46,6 +57,10 @@ make_installer() {
     SOURCE_DATE_EPOCH=$epoch /usr/bin/python3 tools/release/pin-msi-summary.py "$2" "$CANTORA_UPGRADE_CODE"
 }
 make_installer "$CANTORA_VERSION" "$dist/$base.msi"
+if authenticode_wanted; then
+    mv "$dist/$base.msi" "$stage/unsigned.msi"
+    sign_authenticode "$stage/unsigned.msi" "$dist/$base.msi" "$CANTORA_PRODUCT_NAME $CANTORA_VERSION"
+fi
 cp "$program" "$dist/$base.exe"
 SOURCE_DATE_EPOCH=$epoch /usr/bin/python3 - "$dist/$base-portable.zip" "$stage" "$CANTORA_PRODUCT_NAME" << 'PYTHON'
 import os, sys, time, zipfile
