@@ -112,7 +112,9 @@ int MidiInterfaceClass::write (const juce::uint8* bytes, int numBytes)
 bool MidiInterfaceClass::confirmDelivery()
 {
     const juce::ScopedLock sl (portLock);
-    return midiOutput != nullptr && portState == PortResult::ok && checkPort (midiOutput->confirmDelivery());
+    deliveredUpdate =
+        midiOutput != nullptr && portState == PortResult::ok && checkPort (midiOutput->confirmDelivery());
+    return deliveredUpdate;
 }
 
 bool MidiInterfaceClass::stoppedTakingData()
@@ -158,10 +160,20 @@ PickedPort MidiInterfaceClass::getOpenDevice()
     return getOpenPortIndex() >= 0 ? openDevice : PickedPort();
 }
 
-void MidiInterfaceClass::releasePort()
+void MidiInterfaceClass::followRestart (RestartWatch::State state)
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
+
+    if (state == RestartWatch::State::away)
+    {
+        outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
+    }
+    else if (state == RestartWatch::State::restarted && midiOutput == nullptr)
+    {
+        takePortList();
+        fillSelector();
+        outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
+    }
 }
 
 int MidiInterfaceClass::getPreferredHeight()
@@ -204,11 +216,16 @@ void MidiInterfaceClass::comboBoxChanged (juce::ComboBox* changedBox)
     sendChangeMessage();
 }
 
-void MidiInterfaceClass::reopenPort()
+void MidiInterfaceClass::reopenPortAfterUpdate()
 {
     JUCE_ASSERT_MESSAGE_THREAD
+    bool delivered = false;
+    {
+        const juce::ScopedLock sl (portLock);
+        delivered = deliveredUpdate;
+    }
 
-    if (const int index = getOpenPortIndex(); index >= 0)
+    if (const int index = getOpenPortIndex(); index >= 0 && delivered)
     {
         openPortOf (index + 1);
         sendChangeMessage();
@@ -222,6 +239,7 @@ void MidiInterfaceClass::openPortOf (int id)
         midiOutput = nullptr; // the old port is closed before the new one opens
         portState = PortResult::ok;
         stalled = false;
+        deliveredUpdate = false;
         openDevice = ports.describePort (id - 1);
         auto opened = ports.openOutput (id - 1);
         midiOutput = std::move (opened.port);

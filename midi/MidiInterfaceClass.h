@@ -2,6 +2,7 @@
 
 #include "InterfaceBaseClass.h"
 #include "MidiPortList.h"
+#include "RestartWatch.h"
 
 /** The MIDI output port chooser: a caption over a combo box listing the output ports found when it was
     built, with "(Disconnected)" first. It owns the port picked, sends messages through it, and
@@ -34,15 +35,16 @@ public:
         is open. */
     PickedPort getOpenDevice();
 
-    /** Closes the port of a device that has been seen to leave: the chooser goes back to
-        "(Disconnected)" as if the user had picked it, and picking the device again once it is back
-        opens it anew. */
-    void releasePort();
+    /** Follows the device's restart after an update: once it has left, its dead port is closed and
+        the chooser goes back to "(Disconnected)" as if the user had picked it; once it is back, the
+        ports are listed anew (it may have another address now), so that picking it opens it anew. */
+    void followRestart (RestartWatch::State state);
 
-    /** Closes the port open now and opens the device picked for it anew, as picking its entry again
-        would: after an update the device restarts, and the handle from before may be dead even where
-        the device was not seen to leave. Nothing happens when no port is open. */
-    void reopenPort();
+    /** Before another transfer: when the last one delivered everything through the port open now,
+        the device has restarted or is about to, which can leave that port dead even where nothing
+        saw the device go. The port is then closed and the device picked opened anew, as picking its
+        entry again would. A port picked since that transfer is left as it is. */
+    void reopenPortAfterUpdate();
 
     /** For an open that failed for another reason: the system's own words, if it gave any. */
     const juce::String& getOpenErrorText() const noexcept { return openErrorText; }
@@ -84,6 +86,9 @@ private:
     std::unique_ptr<MidiOutputPort> midiOutput;
     std::atomic<PortResult> portState { PortResult::ok };
     std::atomic<bool> stalled { false };
+    // Thread crossing: set by the transfer thread in confirmDelivery() once the port has delivered a
+    // whole image, set back by the message thread whenever a port is opened; both under portLock.
+    bool deliveredUpdate = false;
     MidiPortList::OpenProblem openProblem = MidiPortList::OpenProblem::none; // message thread only
     PickedPort openDevice;      // what was picked for the port open now; message thread only
     juce::String openErrorText; // message thread only

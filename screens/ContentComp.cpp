@@ -184,10 +184,7 @@ void ContentComp::buttonClicked (juce::Button* button)
 
     if (button == updateButton.get())
     {
-        // A completed update makes the device restart, which can leave the port open before it dead
-        // even where the watch did not see it go: the device picked is opened anew first.
-        if (protocol->getOutcome() == ProtocolBaseClass::Outcome::completed && ! protocol->isThreadRunning())
-            midiInterface->reopenPort();
+        midiInterface->reopenPortAfterUpdate();
 
         if (midiInterface->isConnected())
         {
@@ -268,10 +265,7 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 
 void ContentComp::restartWatchChanged()
 {
-    // The device has left: its port is dead. Let go of it, so that update is not offered on it and a
-    // pick of the device once it is back opens it anew.
-    if (restartWatch->getState() == RestartWatch::State::away)
-        midiInterface->releasePort();
+    midiInterface->followRestart (restartWatch->getState());
 
     showGuidance();
 }

@@ -378,9 +378,16 @@ TEST_F (UpdateScreen, AfterCompletedItWatchesTheDeviceRestartWithoutHoldingItBac
     EXPECT_FALSE (guidance().containsIgnoreCase ("firmware")) << "coming back proves no firmware";
     EXPECT_EQ (caption(), "Update progress: Update completed") << "the status stays";
 
-    // Picked again and updated again: it opens anew and takes the whole image.
+    // Picked again and updated again: it opens anew, once, and takes the whole image.
+    const auto opens = [&]
+    {
+        const auto events = ports.getEvents();
+        return std::count (events.begin(), events.end(), juce::String ("open Cantora 2"));
+    };
+    const auto opensBefore = opens();
     pickPort (1);
     pressUpdate();
+    EXPECT_EQ (opens(), opensBefore + 1) << "a port picked since the last update is not opened twice";
     ASSERT_TRUE (transferEnds());
     expectImageReceived (2696);
     expectDone();

@@ -218,6 +218,17 @@ private:
         return nullptr;
     }
 
+    /** The ID of the chooser's first entry whose text holds this, or 0. */
+    int entryNamed (const juce::String& part)
+    {
+        if (auto* box = selector())
+            for (int i = 0; i < box->getNumItems(); ++i)
+                if (box->getItemText (i).contains (part) && box->getItemText (i) != "(Disconnected)")
+                    return box->getItemId (i);
+
+        return 0;
+    }
+
     /** Picks the entry of the port asked for in the chooser; true when its port opened. */
     bool pickEntry()
     {
@@ -262,9 +273,7 @@ private:
         True when a transfer started. */
     bool pressUpdate()
     {
-        if (transfer->protocol->getOutcome() == ProtocolBaseClass::Outcome::completed &&
-            ! transfer->protocol->isThreadRunning())
-            transfer->chooser.reopenPort();
+        transfer->chooser.reopenPortAfterUpdate();
 
         const bool connected = transfer->chooser.isConnected();
         auto* box = selector();
@@ -346,9 +355,7 @@ private:
 
     void restartWatchChanged()
     {
-        // As the update screen does: a device seen to leave has its dead port let go.
-        if (restartWatch.getState() == RestartWatch::State::away)
-            transfer->chooser.releasePort();
+        transfer->chooser.followRestart (restartWatch.getState());
 
         printGuidance();
 
@@ -369,6 +376,10 @@ private:
                             [this]
                             {
                                 restartWatch.stop();
+
+                                // The chooser listed the ports anew when the device came back: its
+                                // entry is found again by its name, as a user finds it.
+                                portId = entryNamed (options.portName);
 
                                 // Not sent: nothing more will happen.
                                 if (pickEntry() && ! pressUpdate())
