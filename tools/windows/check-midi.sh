@@ -96,6 +96,8 @@ read_screen() {
         | convert - -scale 300% -colorspace Gray png:- | tesseract stdin stdout 2> /dev/null | tr '\n' ' '
 }
 caption() { read_screen "530x30+12+213"; }
+# The name the port box shows, inside its border and left of its arrow.
+port_shown() { read_screen "570x26+18+157" | sed 's/[[:space:]]*$//'; }
 # The guidance line under the bar: the screen's row at (10, 255), inside the border and below the title bar.
 guidance_shown() { read_screen "622x30+14+281"; }
 shows() { caption | grep -q "$1"; }
@@ -123,6 +125,37 @@ close_program() {
     wait "$pid"; exit_code=$?
     close_ms=$(( $(now_ms) - start ))
     pid=""
+}
+
+# The lists of ports taken (each begins with a question to number 0, which the driver counts from 0):
+# list 0 as winmm starts (the names alone), then the program's: list 1 at start, list 2 at a pick, list 3
+# when it checks that the device is still there after the last message, and from list 4 on, every
+# 250 ms, as it watches the updated device restart. A pick that finds nothing to open takes two: its
+# own and a fresh list for the port box.
+lists_taken() { count_logged "MODM_GETDEVCAPS 0 "; }
+
+# After "Update completed", while the device is still there: waits until the program has taken $1 lists,
+# or has let go of the port (which it does once it sees the device leave). The port must still be open
+# and the guidance still that of a device yet to restart: the watch did not take it for gone.
+watch_kept_port() {
+    local wanted=$1
+    watched() { [ "$(lists_taken)" -ge "$wanted" ] || logged "MODM_CLOSE"; }
+    wait_until 15 watched || fail "the program stopped taking the list after $(lists_taken) lists"
+    logged "MODM_CLOSE" && fail "the watch let go of the port: it took the device for gone"
+    advice=$(guidance_shown)
+    echo "$advice" | grep -q "now installs" || fail "not the guidance of a device yet to restart: '$advice'"
+}
+
+# Whether every path the driver wrote left room in the program's buffer (its size as the C runtime's heap
+# knows it) for a terminator after the last whole character: where none fits, a path is read past its
+# buffer's end. Prints what it found.
+paths_fit() {
+    awk '/INTERFACE .* bytes asked, buffer/ {
+            for (i = 1; i <= NF; ++i) if ($i == "asked,") { asked = $(i - 2); room = $(i + 2) }
+            ++paths; if (room + 0 < asked + asked % 2 + 2) { ++short; last = asked " bytes in a buffer of " room }
+         }
+         END { printf "%d paths, %d in a buffer too small%s\n", paths, short, short ? " (" last ")" : "";
+               exit !(paths > 0 && short == 0) }' "$work/driver.log"
 }
 
 table_format='%-32s %-48s %8s %16s %6s %8s'
@@ -257,6 +290,92 @@ pick_refused
 pick_refused
 row "twins without paths, picked" "nothing opened" "-" "$(captured_twins)" "-" "-"
 close_program
+
+# A driver that fails once, after "Update completed", while the device is there: a list that is not
+# whole (a number that did not answer), or one where the device has no path beside its twin, decides
+# nothing. List 6 is the watch's third.
+echo "== A missed poll: the device's capabilities do not answer once, after 'Update completed'"
+start_update CANTORA_MIDI_CAPS_FAIL_AT=6
+wait_until 60 shows "Update completed" || fail "no 'Update completed': '$(caption)'"
+whole_image || fail "the driver holds $(captured) bytes, not the image"
+wait_until 10 logged "FAILED its capabilities answer" || fail "the capabilities answer never failed"
+watch_kept_port 9
+row "missed poll: capabilities" "Update completed, port kept" "-" "$(captured)" "-" "-"
+close_program
+
+echo "== A missed poll: the device's path does not answer once, after 'Update completed', its twin there"
+start_update CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_PATH_FAIL_AT=6
+[ "$(last_opened)" = A ] || fail "the pick opened device $(last_opened), not A"
+wait_until 60 shows "Update completed" || fail "no 'Update completed': '$(caption)'"
+whole_image A || fail "device A holds $(captured A) bytes, not the image"
+wait_until 10 logged "FAILED its path answer" || fail "the path answer never failed"
+watch_kept_port 9
+[ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"
+row "missed poll: path, twin there" "Update completed, port kept" "-" "$(captured_twins)" "-" "-"
+close_program
+
+# Two units of one name that answer one path: it tells neither apart. A leaves as list 4 begins, after
+# the first pick (lists 2 and 3); B then answers A's path at A's number.
+echo "== Shared path: two units answer the same path; A picked, then A gone and picked again"
+start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_PATHS=shared CANTORA_MIDI_GONE_AT_LIST=4
+pick_refused
+pick_refused
+logged "A UNPLUGGED" || fail "device A never left"
+[ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"
+row "shared path, A gone, re-picked" "nothing opened" "-" "$(captured_twins)" "-" "-"
+close_program
+
+# B takes A's number between the program's list and its open: the open reaches B, whose path is not A's.
+echo "== Another unit takes the device's number between the list and the open"
+start_with_driver CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_UNPLUG_AT=open
+choose_first_port
+wait_until 10 logged "B MODM_CLOSE" || fail "the handle the open gave for device B was never closed"
+[ "$(last_opened)" = B ] || fail "the open reached device $(last_opened), not B"
+[ "$(count_logged "B MODM_LONGDATA")" -eq 0 ] && [ "$(captured B)" -eq 0 ] ||
+    fail "device B received $(count_logged "B MODM_LONGDATA") messages, $(captured B) bytes"
+advice=$(guidance_shown)
+echo "$advice" | grep -q "no longer there" || fail "not the guidance of a device gone: '$advice'"
+row "number taken at the open" "nothing sent" "-" "$(captured_twins)" "-" "-"
+close_program
+
+echo "== Unterminated name: a name of 32 characters that fills its field"
+long_name="Cantora 2 MIDI Out Port 32 Chars"
+start_with_driver CANTORA_MIDI_NAME="$long_name"
+pick_port
+shown=$(port_shown)
+[ "$shown" = "$long_name" ] || fail "the port box shows '$shown', not the 32 characters '$long_name'"
+press_update
+wait_until 60 shows "Update completed" || fail "no 'Update completed': '$(caption)'"
+whole_image || fail "the driver holds $(captured) bytes, not the image"
+# The driver puts another letter after the name in each answer: the name must read the same in every
+# list, or the device is not found again.
+watch_kept_port 7
+row "unterminated name, 32 chars" "Update completed" "-" "$(captured)" "-" "-"
+close_program
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
+
+# A driver that answers the path's size oddly: an odd size (the last character written by its low byte,
+# no terminator), or 8 bytes written for it. Each list, the open and the watch read the paths.
+for paths in odd wide; do
+    case $paths in odd) name="odd path size, twins" ;; *) name="8-byte path size, twins" ;; esac
+    echo "== $name: only their paths tell A from B"
+    start_update CANTORA_MIDI_DEVICES=2 CANTORA_MIDI_PATHS=$paths
+    [ "$(last_opened)" = A ] || fail "the pick opened device $(last_opened), not A"
+    if [ "$paths" = odd ]; then
+        logged "INTERFACESIZE 0: [0-9]*[13579] bytes" || fail "the driver answered no odd size"
+    else
+        logged "INTERFACESIZE 0: .*written as 8" || fail "the driver wrote no 8-byte size"
+    fi
+    wait_until 60 shows "Update completed" || fail "no 'Update completed': '$(caption)'"
+    whole_image A || fail "device A holds $(captured A) bytes, not the image"
+    [ "$(captured B)" -eq 0 ] || fail "device B received $(captured B) bytes"
+    watch_kept_port 7
+    fit=$(paths_fit) || fail "a path left no room for a terminator in the program's buffer: $fit"
+    echo "$fit"
+    close_program
+    [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
+    row "$name" "Update completed" "-" "$(captured_twins)" "$exit_code" "${close_ms}ms"
+done
 
 echo
 # shellcheck disable=SC2059 # the format is the table's

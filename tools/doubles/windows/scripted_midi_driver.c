@@ -1,18 +1,35 @@
-/* A MIDI output driver for Wine whose behaviour each run chooses: output ports named "Cantora 2", one per
- * device, that capture what they receive and play the faults a real driver can cause. Wine's winmm loads
- * it when the prefix's HKCU\Software\Wine\Drivers "Audio" names it (winecantoramidi.drv: "cantoramidi");
- * the program's multimedia MIDI calls then reach modMessage below.
+/* A MIDI output driver for Wine whose behaviour each run chooses: output ports, one per device, named
+ * "Cantora 2" unless the run names them, that capture what they receive and play the faults a real driver
+ * can cause. Wine's winmm loads it when the prefix's HKCU\Software\Wine\Drivers "Audio" names it
+ * (winecantoramidi.drv: "cantoramidi"); the program's multimedia MIDI calls then reach modMessage below.
  *
  * Devices are named by letter, A, B, ..., and listed in that order: A at number 0, B at 1. A device
  * unplugged leaves the list and the devices behind it move up one number; one plugged in again comes back
  * at the end of the list.
  *
+ * The program takes the list of ports by asking each device number in turn for its capabilities and
+ * path, number 0 first: each question to number 0 for its capabilities begins a list. Lists count from 0;
+ * under Wine, list 0 is taken as winmm starts (the names alone), just before the program's first.
+ *
  * Chosen through the environment (message numbers count from 0 in each open; a fault applies to device A
  * in its first CANTORA_MIDI_FAULTY_OPENS opens, 1 unless set):
  *   CANTORA_MIDI_DEVICES  how many devices of the same name (1 unless set, at most 4)
- *   CANTORA_MIDI_PATHS    "0": no device answers a Plug and Play interface path (a driver that gives
- *                         none); otherwise each answers its own, \\?\USB#VID_FFFF&PID_0001#A1#{...} for
- *                         A, #B1# for B
+ *   CANTORA_MIDI_NAME     their name ("Cantora 2" unless set; at most 32 characters). A name of 32 fills
+ *                         the field with no terminator, and the driver then puts a letter that changes
+ *                         with every answer in the field after it (a port's voice count, which means
+ *                         nothing for a port): a reader that runs past the name reads another each time
+ *   CANTORA_MIDI_PATHS    each device answers a Plug and Play interface path of its own,
+ *                         \\?\USB#VID_FFFF&PID_0001#A1#{...} for A, #B1# for B, unless this is
+ *                         "0": none (a driver that gives none);
+ *                         "shared": every device answers A's path;
+ *                         "odd": an odd size, one byte short of the path without its terminator, and
+ *                         the driver writes that many bytes: the last character by its low byte, and no
+ *                         terminator;
+ *                         "wide": the size is written as 8 bytes, not the 4 of a ULONG
+ *   CANTORA_MIDI_CAPS_FAIL_AT  N: device A's capabilities answer in list N fails (a driver that fails
+ *                         once)
+ *   CANTORA_MIDI_PATH_FAIL_AT  N: device A's path answer in list N fails
+ *   CANTORA_MIDI_GONE_AT_LIST  N: device A leaves as list N begins
  *   CANTORA_MIDI_CAPTURE  folder that receives, for each device, the bytes of every long message it
  *                         receives, in order: A.bin, B.bin, ...
  *   CANTORA_MIDI_LOG      file that logs every message the driver receives, one line each: the tick, the
@@ -22,7 +39,8 @@
  *   CANTORA_MIDI_STOP_AT  N: from message N on, headers are never done (a device that stops)
  *   CANTORA_MIDI_UNPLUG_AT N: from message N on, MMSYSERR_NODRIVER, and the device leaves the list;
  *                         "end": the same as soon as the header of message CANTORA_MIDI_MESSAGES - 1
- *                         (the last) is done
+ *                         (the last) is done; "open": device A leaves as an open of its number arrives,
+ *                         and the open reaches the device that takes the number
  *   CANTORA_MIDI_REPLUG   "1": a device unplugged comes back once its handle has closed
  *   CANTORA_MIDI_HANG_AT  N: the call that hands message N over never returns
  *   CANTORA_MIDI_CLOSE_DELAY_MS  a close takes this long (a driver slow to give headers back)
@@ -31,6 +49,7 @@
  */
 
 #include <windows.h>
+#include <malloc.h>
 #include <mmddk.h>
 #include <mmsystem.h>
 #include <stdarg.h>
@@ -137,11 +156,19 @@ static int numListed = 0;
 static Pending pending[64];
 static int numPending = 0;
 static HANDLE completer = NULL;
+static long list = -1; /* the list being taken: each question to number 0 for its capabilities begins one */
 
 static long setting (const char* name, long otherwise)
 {
     const char* value = getenv (name);
     return value != NULL && *value != 0 ? atol (value) : otherwise;
+}
+
+/* Whether the setting is this word. */
+static BOOL settingIs (const char* name, const char* word)
+{
+    const char* value = getenv (name);
+    return value != NULL && strcmp (value, word) == 0;
 }
 
 static void setUpDevices (void)
@@ -154,7 +181,8 @@ static void setUpDevices (void)
         Device* device = &devices[i];
         device->letter = (char) ('A' + i);
         lstrcpyW (device->path, L"\\\\?\\USB#VID_FFFF&PID_0001#A1#{6994ad04-93ef-11d0-a3cc-00a0c9223196}");
-        device->path[26] = (WCHAR) device->letter; /* the "A" of "#A1#": where a USB path differs */
+        if (! settingIs ("CANTORA_MIDI_PATHS", "shared"))
+            device->path[26] = (WCHAR) device->letter; /* the "A" of "#A1#": where a USB path differs */
         listed[numListed++] = device;
     }
 }
@@ -248,8 +276,14 @@ static void plugBackIn (Device* device)
 
 static BOOL unplugsAtTheEnd (void)
 {
+    return settingIs ("CANTORA_MIDI_UNPLUG_AT", "end");
+}
+
+/* The message at which device A is unplugged, or -1 where the setting names none. */
+static long unplugMessage (void)
+{
     const char* value = getenv ("CANTORA_MIDI_UNPLUG_AT");
-    return value != NULL && strcmp (value, "end") == 0;
+    return value != NULL && *value >= '0' && *value <= '9' ? atol (value) : -1;
 }
 
 /* Gives headers back when they are due, as a device takes the bytes. */
@@ -306,7 +340,7 @@ static DWORD longData (Device* device, MIDIHDR* header)
         Sleep (INFINITE);
     }
 
-    const long unplugAt = unplugsAtTheEnd() ? -1 : setting ("CANTORA_MIDI_UNPLUG_AT", -1);
+    const long unplugAt = unplugMessage();
 
     if (faulty (device) && unplugAt >= 0 && index >= unplugAt)
         unplug (device, "while taking data");
@@ -350,6 +384,14 @@ static DWORD openPort (UINT number, DWORD_PTR* instance, MIDIOPENDESC* desc, DWO
 {
     Device* device = deviceAt (number);
 
+    /* Device A leaves between the program's list and its open: the open reaches the device that now
+     * has the number. */
+    if (device == &devices[0] && settingIs ("CANTORA_MIDI_UNPLUG_AT", "open"))
+    {
+        unplug (device, "as an open of its number arrived");
+        device = deviceAt (number);
+    }
+
     if (device == NULL)
         return MMSYSERR_NODRIVER;
 
@@ -392,44 +434,117 @@ static void reset (const Device* device)
 
 static DWORD deviceCaps (UINT number, MIDIOUTCAPSW* out, DWORD_PTR size)
 {
+    if (number == 0)
+    {
+        ++list;
+
+        if (list == setting ("CANTORA_MIDI_GONE_AT_LIST", -1))
+            unplug (&devices[0], "as a list began");
+    }
+
     const Device* device = deviceAt (number);
-    logLine (device, "MODM_GETDEVCAPS %u", number);
+    logLine (device, "MODM_GETDEVCAPS %u (list %ld)", number, list);
 
     if (device == NULL)
         return MMSYSERR_NODRIVER;
+
+    if (device == &devices[0] && list == setting ("CANTORA_MIDI_CAPS_FAIL_AT", -1))
+    {
+        logLine (device, "FAILED its capabilities answer in list %ld", list);
+        return MMSYSERR_NOMEM;
+    }
 
     MIDIOUTCAPSW caps;
     memset (&caps, 0, sizeof caps);
     caps.wMid = 0xff;
     caps.wPid = 1;
     caps.vDriverVersion = 0x0100;
-    lstrcpyW (caps.szPname, L"Cantora 2");
+
+    const char* name = getenv ("CANTORA_MIDI_NAME");
+    name = name != NULL && *name != 0 ? name : "Cantora 2";
+    int length = 0;
+
+    for (; length < MAXPNAMELEN && name[length] != 0; ++length)
+        caps.szPname[length] = (WCHAR) (unsigned char) name[length];
+
     caps.wTechnology = MOD_MIDIPORT;
+
+    /* A name that fills the field has no terminator: what follows it changes with every answer. */
+    static unsigned answers = 0;
+
+    if (length == MAXPNAMELEN)
+        caps.wVoices = (WORD) ('a' + answers++ % 26);
+
     caps.wChannelMask = 0xffff;
     memcpy (out, &caps, size < sizeof caps ? size : sizeof caps);
     return MMSYSERR_NOERROR;
 }
 
-/* The interface path's size in bytes, the terminating zero included, or the path into a buffer of at
- * least that size. */
-static DWORD interfacePath (UINT number, UINT message, DWORD_PTR p1, DWORD_PTR p2)
+/* The device of an open handle, from the instance data winmm passes with a message about one; NULL for
+ * a message about a device number. */
+static Device* deviceOfHandle (DWORD_PTR user)
 {
-    const Device* device = deviceAt (number);
+    for (int i = 0; i < numDevices; ++i)
+        if (user == (DWORD_PTR) &devices[i])
+            return &devices[i];
+
+    return NULL;
+}
+
+/* The interface path's size in bytes, the terminating zero included, or the path into a buffer of at
+ * least that size; asked of a device number or of an open handle. */
+static DWORD interfacePath (UINT number, const Device* handleDevice, UINT message, DWORD_PTR p1, DWORD_PTR p2)
+{
+    const Device* device = handleDevice != NULL ? handleDevice : deviceAt (number);
     const BOOL sizeOnly = message == DRV_QUERYDEVICEINTERFACESIZE;
-    logLine (device, "%s %u", sizeOnly ? "DRV_QUERYDEVICEINTERFACESIZE" : "DRV_QUERYDEVICEINTERFACE", number);
+    const char* asked = handleDevice != NULL ? " on a handle" : "";
 
-    if (device == NULL)
+    if (device == NULL || device->unplugged)
+    {
+        logLine (device, "%s %u%s: gone",
+                 sizeOnly ? "DRV_QUERYDEVICEINTERFACESIZE" : "DRV_QUERYDEVICEINTERFACE", number, asked);
         return MMSYSERR_NODRIVER;
+    }
 
-    if (setting ("CANTORA_MIDI_PATHS", 1) == 0)
+    if (settingIs ("CANTORA_MIDI_PATHS", "0"))
+    {
+        logLine (device, "%s %u%s: none",
+                 sizeOnly ? "DRV_QUERYDEVICEINTERFACESIZE" : "DRV_QUERYDEVICEINTERFACE", number, asked);
         return MMSYSERR_NOTSUPPORTED;
+    }
 
-    const ULONG bytes = (ULONG) ((lstrlenW (device->path) + 1) * sizeof (WCHAR));
+    const ULONG characters = (ULONG) (lstrlenW (device->path) * sizeof (WCHAR));
+    const ULONG bytes =
+        settingIs ("CANTORA_MIDI_PATHS", "odd") ? characters - 1 : characters + sizeof (WCHAR);
 
     if (sizeOnly)
     {
-        *(ULONG*) p1 = bytes;
+        const BOOL wide = settingIs ("CANTORA_MIDI_PATHS", "wide");
+        logLine (device, "DRV_QUERYDEVICEINTERFACESIZE %u%s: %lu bytes, written as %d", number, asked,
+                 (unsigned long) bytes, wide ? 8 : 4);
+
+        if (wide)
+        {
+            const ULONG64 wideBytes = bytes;
+            memcpy ((void*) p1, &wideBytes, sizeof wideBytes);
+        }
+        else
+        {
+            *(ULONG*) p1 = bytes;
+        }
+
         return MMSYSERR_NOERROR;
+    }
+
+    /* The size of the program's buffer, as the C runtime's heap that both share knows it (-1 for memory not
+     * of that heap): the log tells whether a terminator fits after what the driver writes. */
+    logLine (device, "DRV_QUERYDEVICEINTERFACE %u%s: %lu bytes asked, buffer %ld bytes", number, asked,
+             (unsigned long) p2, p1 != 0 ? (long) _msize ((void*) p1) : -1L);
+
+    if (handleDevice == NULL && device == &devices[0] && list == setting ("CANTORA_MIDI_PATH_FAIL_AT", -1))
+    {
+        logLine (device, "FAILED its path answer in list %ld", list);
+        return MMSYSERR_NOMEM;
     }
 
     if (p2 < bytes)
@@ -473,7 +588,7 @@ __declspec(dllexport) DWORD WINAPI
 
         case DRV_QUERYDEVICEINTERFACESIZE:
         case DRV_QUERYDEVICEINTERFACE:
-            result = interfacePath (number, message, p1, p2);
+            result = interfacePath (number, deviceOfHandle (user), message, p1, p2);
             break;
 
         case MODM_OPEN:
