@@ -160,19 +160,28 @@ PickedPort MidiInterfaceClass::getOpenDevice()
     return getOpenPortIndex() >= 0 ? openDevice : PickedPort();
 }
 
-void MidiInterfaceClass::followRestart (RestartWatch::State state)
+void MidiInterfaceClass::followRestart (const RestartWatch& watch)
 {
     JUCE_ASSERT_MESSAGE_THREAD
+    const auto state = watch.getState();
 
-    if (state == RestartWatch::State::away)
+    // A port picked since the update (before the change that ends the watch has arrived) stays open.
+    if (state == RestartWatch::State::away && getOpenPortIndex() >= 0 && openDevice == watch.getDevice())
     {
         outputSelector->setSelectedId (numOutputs + 1, juce::sendNotificationSync);
     }
     else if (state == RestartWatch::State::restarted && midiOutput == nullptr)
     {
+        // An open list still holds the old entries, whose IDs would name other ports in the new list.
+        outputSelector->hidePopup();
         takePortList();
         fillSelector();
         outputSelector->setSelectedId (numOutputs + 1, juce::dontSendNotification);
+
+        // A pick made while it was away found nothing; that is no longer so.
+        openProblem = MidiPortList::OpenProblem::none;
+        openErrorText = {};
+        sendChangeMessage();
     }
 }
 

@@ -35,10 +35,11 @@ public:
         is open. */
     PickedPort getOpenDevice();
 
-    /** Follows the device's restart after an update: once it has left, its dead port is closed and
-        the chooser goes back to "(Disconnected)" as if the user had picked it; once it is back, the
-        ports are listed anew (it may have another address now), so that picking it opens it anew. */
-    void followRestart (RestartWatch::State state);
+    /** Follows the device's restart after an update: once it has left, its dead port is closed (when
+        it is still the one open) and the chooser goes back to "(Disconnected)" as if the user had
+        picked it; once it is back, while no port is open, the ports are listed anew (it may have
+        another address now), so that picking it opens it anew. */
+    void followRestart (const RestartWatch& watch);
 
     /** Before another transfer: when the last one delivered everything through the port open now,
         the device has restarted or is about to, which can leave that port dead even where nothing
@@ -72,7 +73,8 @@ private:
     int numOutputs = 0;
     juce::StringArray outputNames;
 
-    // Thread crossing: midiOutput is replaced only on the message thread (comboBoxChanged) and used by
+    // Thread crossing: midiOutput is replaced only on the message thread (a pick, a return to
+    // "(Disconnected)", a reopen) and used by
     // the transfer thread in write() and confirmDelivery(). Both hold portLock while they do, so a
     // change of port waits for the send in flight and no send ever uses a port that has been closed.
     // portState is set by the transfer thread under portLock when the port fails (stalled or failed),

@@ -26,6 +26,12 @@ std::size_t countMatches (const std::vector<ListedPort>& ports, Matches matches,
 }
 } // namespace
 
+bool operator== (const PickedPort& a, const PickedPort& b)
+{
+    return a.valid == b.valid && a.identified == b.identified && a.nameAlone == b.nameAlone &&
+           a.port.address == b.port.address && a.port.name == b.port.name && a.port.device == b.port.device;
+}
+
 PickedPort describePick (const std::vector<ListedPort>& listed, std::size_t picked)
 {
     PickedPort result;
@@ -58,6 +64,8 @@ FoundPort findPickedPort (const PickedPort& picked, const PortScan& present)
         const auto withIdentity = countMatches (
             present.ports, [&] (const ListedPort& p) { return sameIdentity (p, wanted); }, first);
 
+        // Found by its identity even on a list that was not taken whole: no two devices are at one
+        // place with one serial, or behind one path, but by a fault (which the list picked from shows).
         if (withIdentity == 1)
             return { Presence::present, first };
 
@@ -83,11 +91,10 @@ FoundPort findPickedPort (const PickedPort& picked, const PortScan& present)
     const auto withName = countMatches (
         present.ports, [&] (const ListedPort& p) { return p.name == wanted.name; }, first);
 
-    if (withName == 1)
+    // On a list that was not taken whole, the port that did not answer may be the device, and the one
+    // of its name found a twin.
+    if (withName == 1 && present.complete)
         return { Presence::present, first };
 
-    if (withName > 1)
-        return { Presence::unknown, -1 };
-
-    return { present.complete ? Presence::absent : Presence::unknown, -1 };
+    return { withName == 0 && present.complete ? Presence::absent : Presence::unknown, -1 };
 }

@@ -31,6 +31,9 @@ struct PickedPort
     bool valid = false;      // false for a position that was not in the list
 };
 
+/** Whether two picks are of the same port of the same list. */
+bool operator== (const PickedPort& a, const PickedPort& b);
+
 /** Describes the port at this position of a list, for finding it again in later lists. */
 PickedPort describePick (const std::vector<ListedPort>& listed, std::size_t picked);
 
@@ -55,5 +58,6 @@ struct FoundPort
     - an identity that two ports share, in the list picked from or among those present, is no
       identity: those ports fall to the name rule;
     - a port without an identity is found by its name, and only where its name stood alone both in
-      the list picked from and among the ports present. */
+      the list picked from and among the ports present, on a list taken whole.
+    A list that was not taken whole never says absent. */
 FoundPort findPickedPort (const PickedPort& picked, const PortScan& present);

@@ -33,6 +33,9 @@ public:
 
     State getState() const noexcept { return state; }
 
+    /** The device watched: a copy of what was picked. */
+    const PickedPort& getDevice() const noexcept { return watched; }
+
     /** Whether it still takes the list: only until it has its answer or its limit has passed. */
     bool isWatching() const { return isTimerRunning(); }
 

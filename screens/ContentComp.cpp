@@ -215,10 +215,10 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
         midiInterface->setEnabled (! (transferUnderWay() && midiInterface->isEnabled()));
         applyUpdateButtonLook();
 
-        // A pick of any port ends the watch of the device updated last; the chooser's own return to
-        // "(Disconnected)" after a failure is no pick, but then no watch runs.
-        if (midiInterface->getOpenPortIndex() >= 0 ||
-            midiInterface->getOpenProblem() != MidiPortList::OpenProblem::none)
+        // A port opened ends the watch of the device updated last. A pick that did not open, and the
+        // chooser's own return to "(Disconnected)" (after a failure, or when the watch let go of the
+        // port), leave it running: the device may still come back, and only the watch lists it again.
+        if (midiInterface->getOpenPortIndex() >= 0)
             restartWatch->stop();
 
         showGuidance();
@@ -257,7 +257,7 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
                 restartWatch->watch (midiInterface->getOpenDevice());
         }
 
-        showGuidance();
+        showGuidance (published.outcome);
     }
 
     repaint();
@@ -265,15 +265,20 @@ void ContentComp::changeListenerCallback (juce::ChangeBroadcaster* source)
 
 void ContentComp::restartWatchChanged()
 {
-    midiInterface->followRestart (restartWatch->getState());
+    midiInterface->followRestart (*restartWatch);
 
     showGuidance();
 }
 
 void ContentComp::showGuidance()
 {
-    const auto text = guidanceText (protocol->getOutcome(), restartWatch->getState(),
-                                    midiInterface->getOpenProblem(), midiInterface->getOpenErrorText());
+    showGuidance (protocol->getOutcome());
+}
+
+void ContentComp::showGuidance (ProtocolBaseClass::Outcome outcome)
+{
+    const auto text = guidanceText (outcome, restartWatch->getState(), midiInterface->getOpenProblem(),
+                                    midiInterface->getOpenErrorText());
 
     if (text == guidanceLabel->getText())
         return;

@@ -60,6 +60,8 @@ private:
     void applyUpdateButtonLook();
     void restartWatchChanged();
     void showGuidance();
+    /** With the outcome read together with the status shown. */
+    void showGuidance (ProtocolBaseClass::Outcome outcome);
     bool transferUnderWay() const;
 
     /** The control that has the keyboard focus, of the three a user moves between; null for none. */

@@ -291,6 +291,26 @@ TEST (MidiInterface, APortThatFailsIsClosedAndTheChooserShowsDisconnected)
     EXPECT_TRUE (f.midi.confirmDelivery());
 }
 
+TEST (MidiInterface, FollowingARestartClosesOnlyThePortOfTheDeviceWatched)
+{
+    Fixture f ({ "Port A", "Port B" });
+    f.pick (1);
+    RestartWatch watch (f.ports, [&] { f.midi.followRestart (watch); });
+    watch.watch (f.midi.getOpenDevice());
+
+    // Port B picked since the update: A leaving does not close it.
+    f.pick (2);
+    f.ports.device (0).present = false;
+    ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == RestartWatch::State::away; }));
+    EXPECT_TRUE (f.midi.isConnected());
+    EXPECT_TRUE (f.ports.device (1).isOpen);
+
+    // A comes back: with B open the list stays as it is.
+    f.ports.device (0).present = true;
+    ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == RestartWatch::State::restarted; }));
+    EXPECT_EQ (selectorOf (f.midi).getText(), "Port B");
+}
+
 TEST (MidiInterface, AStallIsStillToldAfterTheChooserHasGoneBackToDisconnected)
 {
     // The transfer thread asks what failed after the message thread may already have shown

@@ -100,7 +100,9 @@ TEST (PickedPort, AListThatWasNotTakenWholeNeverSaysGone)
     EXPECT_TRUE (is (find ({ a, b }, 0, { b }, false), Presence::unknown));
     EXPECT_TRUE (isAt (find ({ a, b }, 0, { b, a }, false), 1)) << "what is found is found";
 
+    // By name: the port that did not answer may be the device, and the one found its twin.
     const std::vector<ListedPort> unnamed { { "0", "Cantora 2", "" } };
     EXPECT_TRUE (is (find (unnamed, 0, {}, false), Presence::unknown));
     EXPECT_TRUE (is (find (unnamed, 0, {}, true), Presence::absent));
+    EXPECT_TRUE (is (find (unnamed, 0, { { "1", "Cantora 2", "" } }, false), Presence::unknown));
 }

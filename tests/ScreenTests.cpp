@@ -371,6 +371,12 @@ TEST_F (UpdateScreen, AfterCompletedItWatchesTheDeviceRestartWithoutHoldingItBac
     EXPECT_EQ (update().findColour (juce::TextButton::buttonColourId), lightRed);
     EXPECT_EQ (watch.getState(), State::away) << "letting go of the port is no pick";
 
+    // Picked while it is still away: nothing opens, and the watch goes on, to list it once it is back.
+    find<juce::ComboBox> (midi())->setSelectedId (1);
+    ASSERT_TRUE (
+        pumpUntil ([&] { return midi().getOpenProblem() == MidiPortList::OpenProblem::notPresent; }));
+    EXPECT_EQ (watch.getState(), State::away);
+
     cantora.present = true;
     ASSERT_TRUE (pumpUntil ([&] { return watch.getState() == State::restarted; }));
     EXPECT_FALSE (watch.isWatching());

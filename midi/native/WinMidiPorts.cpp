@@ -121,6 +121,19 @@ struct OpenOutput
     }
 };
 
+/** A driver that has stopped may keep the caller waiting in the reset or the close: never the message
+    thread. What the driver would not give back is left to it rather than freed. */
+void closeOnItsOwnThread (std::unique_ptr<OpenOutput> output)
+{
+    std::thread (
+        [closing = std::move (output)]() mutable
+        {
+            if (! closing->close())
+                closing.release();
+        })
+        .detach();
+}
+
 class WinMidiPort : public MidiOutputPort, private LongMessageOutput
 {
 public:
@@ -131,18 +144,7 @@ public:
     {
     }
 
-    ~WinMidiPort() override
-    {
-        // A driver that has stopped may keep the caller waiting in the reset or the close: never the
-        // message thread. What the driver would not give back is left to it rather than freed.
-        std::thread (
-            [closing = std::move (output)]() mutable
-            {
-                if (! closing->close())
-                    closing.release();
-            })
-            .detach();
-    }
+    ~WinMidiPort() override { closeOnItsOwnThread (std::move (output)); }
 
     PortResult sendMessage (const juce::uint8* bytes, int numBytes) override
     {
@@ -223,8 +225,9 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiPort)
 };
 
-/** The path of the device behind an open handle: asked of the handle itself, or where a driver does
-    not take the query on a handle, of the number the handle was opened with. */
+/** The path of the device behind an open handle: asked of the handle itself, or, where a driver does
+    not take the query on a handle, of the number the handle was opened with (which still tells a
+    device that took that number before the open). */
 std::string openedDevicePath (HMIDIOUT handle)
 {
     if (auto path = deviceInterfacePath (handle); ! path.empty())
@@ -232,6 +235,17 @@ std::string openedDevicePath (HMIDIOUT handle)
 
     UINT id = 0;
     return midiOutGetID (handle, &id) == MMSYSERR_NOERROR ? deviceInterfacePath (id) : std::string();
+}
+
+/** Whether the device behind an open handle is the one picked: by its path where it was picked by
+    its path, otherwise by its name (a number may have moved between the listing and the open). */
+bool isPickedDevice (HMIDIOUT handle, const PickedPort& picked)
+{
+    if (picked.identified)
+        return openedDevicePath (handle) == picked.port.device;
+
+    return deviceName (static_cast<UINT> (reinterpret_cast<UINT_PTR> (handle))).toStdString() ==
+           picked.port.name;
 }
 
 /** Opens a device for output. One that is busy is tried again for a moment: the last handle of it may
@@ -280,12 +294,11 @@ MidiPortList::Opened openDevice (UINT id, const PickedPort& picked)
         }
     }
 
-    // Another device may have taken the number between the listing and the open: the handle's own path
-    // must be the device's before anything is sent to it.
-    if (picked.identified && openedDevicePath (output->handle) != picked.port.device)
+    // Another device may have taken the number between the listing and the open: the handle must be
+    // the device's before anything is sent to it.
+    if (! isPickedDevice (output->handle, picked))
     {
-        output->close();
-        output->handle = nullptr;
+        closeOnItsOwnThread (std::move (output));
         return { nullptr, MidiPortList::OpenProblem::notPresent };
     }
 

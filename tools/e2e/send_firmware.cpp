@@ -355,7 +355,7 @@ private:
 
     void restartWatchChanged()
     {
-        transfer->chooser.followRestart (restartWatch.getState());
+        transfer->chooser.followRestart (restartWatch);
 
         printGuidance();
 
