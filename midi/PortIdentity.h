@@ -34,8 +34,9 @@ struct PickedPort
 /** Whether two picks are of the same port of the same list. */
 bool operator== (const PickedPort& a, const PickedPort& b);
 
-/** Describes the port at this position of a list, for finding it again in later lists. */
-PickedPort describePick (const std::vector<ListedPort>& listed, std::size_t picked);
+/** Describes the port at this position of a list, for finding it again in later lists; a position
+    outside the list gives a pick that is not valid. */
+PickedPort describePick (const std::vector<ListedPort>& listed, int picked);
 
 /** Whether a device picked earlier is among the ports present. */
 enum class Presence

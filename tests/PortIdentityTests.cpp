@@ -20,8 +20,8 @@ ListedPort withDevice (ListedPort p, const char* device)
     return p;
 }
 
-FoundPort find (const std::vector<ListedPort>& listed, std::size_t picked,
-                const std::vector<ListedPort>& present, bool complete = true)
+FoundPort find (const std::vector<ListedPort>& listed, int picked, const std::vector<ListedPort>& present,
+                bool complete = true)
 {
     return findPickedPort (describePick (listed, picked), { present, complete });
 }

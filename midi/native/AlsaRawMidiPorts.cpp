@@ -440,7 +440,7 @@ PickedPort AlsaRawMidiPorts::describePort (int index)
     for (const auto& output : outputs)
         ports.push_back (output.port);
 
-    return describePick (ports, index < 0 ? ports.size() : static_cast<std::size_t> (index));
+    return describePick (ports, index);
 }
 
 FoundPort AlsaRawMidiPorts::findDevice (const PickedPort& picked)

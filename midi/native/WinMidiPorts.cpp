@@ -321,7 +321,7 @@ PickedPort WinMidiPorts::describePort (int index)
 {
     // Device numbers move when a device comes or goes: the device picked is found wherever it is now,
     // and never another of the same name that has taken its number.
-    return describePick (listed, index < 0 ? listed.size() : static_cast<std::size_t> (index));
+    return describePick (listed, index);
 }
 
 FoundPort WinMidiPorts::findDevice (const PickedPort& picked)

@@ -212,7 +212,7 @@ juce::StringArray InMemoryMidiPorts::getOutputNames()
 
 PickedPort InMemoryMidiPorts::describePort (int index)
 {
-    return describePick (listed, index < 0 ? listed.size() : (size_t) index);
+    return describePick (listed, index);
 }
 
 FoundPort InMemoryMidiPorts::findDevice (const PickedPort& picked)
